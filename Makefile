@@ -1,0 +1,52 @@
+# Set-up, build and test of corvane on a Debian machine.
+#   make check   installs what is missing, builds with sanitizers, runs every test
+#   make demo    builds corvane and runs it on the bundled example product
+#   make install PREFIX=/usr/local
+
+PREFIX ?= /usr/local
+JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+CHECK_BUILD := build/check
+RELEASE_BUILD := build/release
+
+# Debian packages the build, the tests and the external commands need.
+PACKAGES := cmake g++ make bison libgtest-dev googletest libbenchmark-dev \
+            groff-base ncompress gzip bzip2 binutils ksh libxml2-utils time
+
+.PHONY: all deps check demo release install bench clean
+
+all: release
+
+deps:
+	@missing=""; \
+	for p in $(PACKAGES); do \
+	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "install ok installed" || missing="$$missing $$p"; \
+	done; \
+	if [ -n "$$missing" ]; then \
+	  echo "installing:$$missing"; \
+	  if [ "$$(id -u)" = 0 ]; then SUDO=; else SUDO=sudo; fi; \
+	  $$SUDO apt-get update -qq && \
+	  DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y -qq --no-install-recommends $$missing; \
+	fi
+
+check: deps
+	cmake -S . -B $(CHECK_BUILD) -DCMAKE_BUILD_TYPE=Debug -DCORVANE_SANITIZE=ON
+	cmake --build $(CHECK_BUILD) -j $(JOBS)
+	cd $(CHECK_BUILD) && ctest --output-on-failure -j $(JOBS)
+
+release: deps
+	cmake -S . -B $(RELEASE_BUILD) -DCMAKE_BUILD_TYPE=Release -DCORVANE_TESTS=OFF
+	cmake --build $(RELEASE_BUILD) -j $(JOBS)
+
+demo: release
+	sh examples/demo.sh $(RELEASE_BUILD)/bin
+
+install: release
+	cmake --install $(RELEASE_BUILD) --prefix $(PREFIX)
+
+bench: deps
+	cmake -S . -B $(RELEASE_BUILD) -DCMAKE_BUILD_TYPE=Release -DCORVANE_TESTS=OFF -DCORVANE_BENCH=ON
+	cmake --build $(RELEASE_BUILD) -j $(JOBS)
+	sh bench/run.sh $(RELEASE_BUILD)/bin
+
+clean:
+	rm -rf build

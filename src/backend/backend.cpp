@@ -1,0 +1,99 @@
+#include "backend/backend.hpp"
+
+#include <cstring>
+
+#include "common/diag.hpp"
+
+Registry registry;
+
+std::string version_text(int major, int minor, int patch) {
+  return strprintf("%d.%d.%d", major, minor, patch);
+}
+
+void initialize_backends() {
+  registry.backends = {kest_backend, pkgadd_backend, xml_backend};
+  registry.backptr = nullptr;
+  for (backend& b : registry.backends)
+    if (b.init) b.init(b);
+}
+
+backend* find_backend(const char* name) {
+  for (backend& b : registry.backends)
+    if (std::strcmp(b.name, name) == 0) return &b;
+  return nullptr;
+}
+
+void set_backend(backend* b) {
+  registry.backptr = b;
+  add_varlist("CORVANE_BACKEND", b->name, opts.macros);
+}
+
+void set_phase(attrent& e, int phase) {
+  static constexpr std::uint32_t bits[] = {0, 1, 2, 4};
+  e.phase = phase;
+  if (phase < 1 || phase > 3) return;
+  for (path_t* p : {&e.abs, &e.dist, &e.path, &e.nm, &e.target}) p->flags = bits[phase];
+  if (phase == 3) e.aflags |= af::PRIVATE;
+}
+
+bool apply_entry_reply(int reply, dfileptr_t e) {
+  switch (reply) {
+    case REPLY_FAIL:
+      return true;
+    case REPLY_SKIP:
+    case REPLY_REMOVE:
+      e->aflags |= af::EXCLUDED;
+      break;
+    case REPLY_PRIVATE:
+      e->aflags |= af::PRIVATE;
+      break;
+    default:
+      break;
+  }
+  return false;
+}
+
+void apply_package_reply(int reply, pkgptr_t p, bool final) {
+  switch (reply) {
+    case REPLY_SKIP:
+      if (final) p->flags |= pf::IGNORED;
+      break;
+    case REPLY_FAIL:
+      p->flags |= pf::IGNORED | pf::FAILED;
+      break;
+    case REPLY_PRIVATE:
+      p->flags |= pf::PRIVATE;
+      break;
+    case REPLY_REMOVE:
+      p->flags |= pf::IGNORED | pf::REMOVED;
+      break;
+    default:
+      break;
+  }
+}
+
+void apply_component_reply(int reply, cmpntptr_t c) {
+  if (reply == REPLY_FAIL) c->flags |= cf::SKIPPED | cf::FAILED;
+  if (reply == REPLY_REMOVE) c->flags |= cf::SKIPPED | cf::REMOVED;
+}
+
+namespace {
+
+template <class Op, class... A>
+int call_op(Op op, A... a) {
+  return registry.backptr && registry.backptr->*op ? (registry.backptr->*op)(a...) : 0;
+}
+
+}  // namespace
+
+int call_postfile(pkgptr_t p, dfileptr_t e, int l) { return call_op(&backend::postfile, p, e, l); }
+int call_postdir(pkgptr_t p, dfileptr_t e, int l) { return call_op(&backend::postdir, p, e, l); }
+int call_enddir(pkgptr_t p, dfileptr_t e, int l) { return call_op(&backend::enddir, p, e, l); }
+int call_prefile(pkgptr_t p, const char* a, const char* t) { return call_op(&backend::prefile, p, a, t); }
+int call_predir(pkgptr_t p, const char* a, const char* t) { return call_op(&backend::predir, p, a, t); }
+int call_prepkg(pkgptr_t p) { return call_op(&backend::prepkg, p); }
+int call_postpkg(pkgptr_t p) { return call_op(&backend::postpkg, p); }
+int call_finalpkg(pkgptr_t p) { return call_op(&backend::finalpkg, p); }
+int call_precmpnt(cmpntptr_t c) { return call_op(&backend::precmpnt, c); }
+int call_postcmpnt(cmpntptr_t c) { return call_op(&backend::postcmpnt, c); }
+int call_finalcmpnt(cmpntptr_t c) { return call_op(&backend::finalcmpnt, c); }

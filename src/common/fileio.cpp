@@ -1,0 +1,91 @@
+#include "common/fileio.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdarg>
+#include <cstring>
+
+bool read_dir_sorted(const char* path, std::vector<std::string>& names) {
+  names.clear();
+  UniqueDir d(path);
+  if (!d) return false;
+  while (struct dirent* e = readdir(d.get())) {
+    const char* n = e->d_name;
+    if (n[0] == '.' && (n[1] == '\0' || (n[1] == '.' && n[2] == '\0'))) continue;
+    names.emplace_back(n);
+  }
+  std::sort(names.begin(), names.end());
+  return true;
+}
+
+bool UniqueFile::close() {
+  if (!f_) return true;
+  bool ok = std::ferror(f_) == 0;
+  ok = (std::fclose(f_) == 0) && ok;
+  f_ = nullptr;
+  return ok;
+}
+
+OutputFile::OutputFile(std::string path) : path_(std::move(path)) {
+  std::string dir = ".";
+  if (auto slash = path_.rfind('/'); slash != std::string::npos) dir = path_.substr(0, slash ? slash : 1);
+  std::string base = path_.substr(path_.rfind('/') == std::string::npos ? 0 : path_.rfind('/') + 1);
+  tmp_ = dir + "/." + base + ".XXXXXX";
+  int fd = mkstemp(tmp_.data());
+  if (fd < 0) {
+    tmp_.clear();
+    return;
+  }
+  // Output files are ordinary readable files, not the private ones mkstemp makes.
+  mode_t mask = umask(0);
+  umask(mask);
+  fchmod(fd, 0666 & ~mask);
+  f_ = fdopen(fd, "w");
+  if (!f_) {
+    ::close(fd);
+    unlink(tmp_.c_str());
+    tmp_.clear();
+  }
+}
+
+OutputFile::~OutputFile() {
+  if (f_) std::fclose(f_);
+  if (!tmp_.empty()) unlink(tmp_.c_str());
+}
+
+void OutputFile::printf(const char* format, ...) {
+  if (!f_) return;
+  va_list ap;
+  va_start(ap, format);
+  std::vfprintf(f_, format, ap);
+  va_end(ap);
+}
+
+void OutputFile::puts(const std::string& s) {
+  if (f_) std::fwrite(s.data(), 1, s.size(), f_);
+}
+
+bool OutputFile::commit() {
+  if (!f_) return false;
+  bool ok = std::fflush(f_) == 0 && std::ferror(f_) == 0;
+  ok = (std::fclose(f_) == 0) && ok;
+  f_ = nullptr;
+  if (ok) ok = std::rename(tmp_.c_str(), path_.c_str()) == 0;
+  if (ok) tmp_.clear();
+  return ok;
+}
+
+bool read_file(const std::string& path, std::string& out) {
+  UniqueFile f(path.c_str(), "rb");
+  if (!f) return false;
+  out.clear();
+  char buf[65536];
+  std::size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, f.get())) > 0) out.append(buf, n);
+  return std::ferror(f.get()) == 0;
+}

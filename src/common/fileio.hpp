@@ -1,0 +1,75 @@
+// Owners for directory streams, stdio files and output files that appear
+// only when completely written.
+#pragma once
+
+#include <dirent.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+/// Owns a DIR*; closes it when it goes.
+class UniqueDir {
+ public:
+  explicit UniqueDir(const char* path) : d_(opendir(path)) {}
+  ~UniqueDir() { if (d_) closedir(d_); }
+  UniqueDir(const UniqueDir&) = delete;
+  UniqueDir& operator=(const UniqueDir&) = delete;
+  explicit operator bool() const { return d_ != nullptr; }
+  DIR* get() const { return d_; }
+
+ private:
+  DIR* d_;
+};
+
+/// Names of the entries of directory `path` except "." and "..", in byte
+/// order, so every file system gives the same visiting order. False when
+/// the directory cannot be opened (errno set).
+bool read_dir_sorted(const char* path, std::vector<std::string>& names);
+
+/// Owns a FILE*; closes it when it goes.
+class UniqueFile {
+ public:
+  UniqueFile() = default;
+  UniqueFile(const char* path, const char* mode) : f_(std::fopen(path, mode)) {}
+  ~UniqueFile() { if (f_) std::fclose(f_); }
+  UniqueFile(const UniqueFile&) = delete;
+  UniqueFile& operator=(const UniqueFile&) = delete;
+  explicit operator bool() const { return f_ != nullptr; }
+  FILE* get() const { return f_; }
+  /// Closes now; false if the close reported a write error.
+  bool close();
+
+ private:
+  FILE* f_ = nullptr;
+};
+
+/// An output file written under a temporary name beside its final name
+/// and renamed into place by commit(); dropped without commit() it leaves
+/// nothing behind, so a failed run never leaves a half-written file.
+class OutputFile {
+ public:
+  /// Opens a temporary file in the directory of `path`; check with ok().
+  explicit OutputFile(std::string path);
+  ~OutputFile();
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+
+  bool ok() const { return f_ != nullptr; }
+  FILE* get() const { return f_; }
+  const std::string& path() const { return path_; }
+  /// fprintf to the file.
+  void printf(const char* format, ...) __attribute__((format(printf, 2, 3)));
+  void puts(const std::string& s);
+  /// Flushes, closes and renames into place; false when any step failed
+  /// (the temporary file is then removed).
+  bool commit();
+
+ private:
+  std::string path_;
+  std::string tmp_;
+  FILE* f_ = nullptr;
+};
+
+/// Reads a whole file; false when it cannot be read.
+bool read_file(const std::string& path, std::string& out);

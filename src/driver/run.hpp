@@ -1,0 +1,31 @@
+// The phases of a corvane run that the driver owns itself.
+#pragma once
+
+#include <string>
+
+#include "common/lists.hpp"
+
+/// "2.1.0", and the same as a number.
+extern const std::string CORVANE_VER;
+inline constexpr int corvane_ver = 201000;
+
+/// Fresh settings, diagnostics and model; reads COLUMNS.
+void initialize_globals();
+/// Selects the first backend that claims the program's base name.
+void choose_backend_by_name(const char* argv0);
+/// The control file's second pass, which builds the model, and its counts.
+void read_model_from_control_file();
+/// Finds the package directories of the dist directory and scans each.
+void scan_dist_directory();
+/// The backend's verify; ends the run when errors were reported.
+void verify_integrity();
+/// The backend's final, access marks and dependency completion.
+void final_preparation();
+/// Turns standing warnings into an error unless -W; ends the run on errors.
+void decide_on_problems();
+/// The backend's produce; ends the run when errors were reported.
+void generate_output();
+/// The closing report; returns to the base directory.
+void finish_run();
+/// Appends to `dst` every entry of `src` whose name `dst` lacks.
+void merge_dep_list(varlist& dst, const varlist& src);

@@ -1,0 +1,128 @@
+#include "model/index.hpp"
+
+#include <fnmatch.h>
+
+#include <algorithm>
+
+bool qsbscb_file_hname(dfileptr_t a, dfileptr_t b) { return a->nm.hash < b->nm.hash; }
+bool qsbscb_file_hpath(dfileptr_t a, dfileptr_t b) { return a->path.hash < b->path.hash; }
+bool qsbscb_dir_hpath(dfileptr_t a, dfileptr_t b) { return a->path.hash < b->path.hash; }
+bool qsbscb_file_habs(dfileptr_t a, dfileptr_t b) { return a->abs.hash < b->abs.hash; }
+bool qsbscb_dir_habs(dfileptr_t a, dfileptr_t b) { return a->abs.hash < b->abs.hash; }
+bool qsbscb_file_inode(dfileptr_t a, dfileptr_t b) { return a->ino < b->ino; }
+bool qsbscb_file_path(dfileptr_t a, dfileptr_t b) { return a->path.sv() < b->path.sv(); }
+bool qsbscb_dir_path(dfileptr_t a, dfileptr_t b) { return a->path.sv() < b->path.sv(); }
+
+namespace {
+
+// Bisection to the first entry with the key's hash, then a walk over the
+// entries sharing that hash until the text matches.
+dfileptr_t find_in(std::string_view key, const std::vector<dfileptr_t>& index,
+                   path_t attrent::*field) {
+  if (index.empty()) return nullptr;
+  const std::uint32_t h = mkhashval(key);
+  auto it = std::lower_bound(index.begin(), index.end(), h,
+                             [field](dfileptr_t e, std::uint32_t v) { return ((*e).*field).hash < v; });
+  for (; it != index.end() && ((**it).*field).hash == h; ++it)
+    if (((**it).*field).sv() == key) return *it;
+  return nullptr;
+}
+
+template <class Less>
+void sorted_copy(std::vector<dfileptr_t>& dst, const std::vector<dfileptr_t>& src, Less less) {
+  dst.assign(src.begin(), src.end());
+  dst.shrink_to_fit();
+  // A stable sort keeps equal hashes in creation order, so every run
+  // orders them the same way.
+  std::stable_sort(dst.begin(), dst.end(), less);
+}
+
+}  // namespace
+
+dfileptr_t find_path_in_flist(std::string_view path, const std::vector<dfileptr_t>& index) {
+  return find_in(path, index, &attrent::path);
+}
+dfileptr_t find_path_in_dlist(std::string_view path, const std::vector<dfileptr_t>& index) {
+  return find_in(path, index, &attrent::path);
+}
+dfileptr_t find_abspath_in_flist(std::string_view path, const std::vector<dfileptr_t>& index) {
+  return find_in(path, index, &attrent::abs);
+}
+dfileptr_t find_abspath_in_dlist(std::string_view path, const std::vector<dfileptr_t>& index) {
+  return find_in(path, index, &attrent::abs);
+}
+dfileptr_t find_name_in_flist(std::string_view name, const std::vector<dfileptr_t>& index) {
+  return find_in(name, index, &attrent::nm);
+}
+
+std::vector<dfileptr_t> find_all_path_in_flist(std::string_view path,
+                                               const std::vector<dfileptr_t>& index) {
+  std::vector<dfileptr_t> out;
+  const std::uint32_t h = mkhashval(path);
+  auto it = std::lower_bound(index.begin(), index.end(), h,
+                             [](dfileptr_t e, std::uint32_t v) { return e->path.hash < v; });
+  for (; it != index.end() && (*it)->path.hash == h; ++it)
+    if ((*it)->path.sv() == path) out.push_back(*it);
+  return out;
+}
+
+strnode* find_match_in_strlist(const char* name, const strlist& list) {
+  for (strnode& n : list)
+    if (fnmatch(n.str.c_str(), name, n.flags ? FNM_PATHNAME : 0) == 0) return &n;
+  return nullptr;
+}
+
+attrent* find_alist(const char* name, std::vector<attrent>& patterns, std::size_t* index) {
+  for (std::size_t i = index ? *index : 0; i < patterns.size(); ++i) {
+    attrent& p = patterns[i];
+    int flags = (p.aflags & af::PATHMATCH) ? FNM_PATHNAME : 0;
+    if (fnmatch(p.path.str, name, flags) != 0) continue;
+    if (find_match_in_strlist(name, p.except)) continue;
+    if (index) *index = i;
+    return &p;
+  }
+  return nullptr;
+}
+
+void package_resize_and_sort(pkgptr_t pkg) {
+  pkg->dirs.shrink_to_fit();
+  pkg->files.shrink_to_fit();
+  sorted_copy(pkg->dirs_path, pkg->dirs, qsbscb_dir_hpath);
+  sorted_copy(pkg->files_inode, pkg->files, qsbscb_file_inode);
+  sorted_copy(pkg->files_path, pkg->files, qsbscb_file_hpath);
+  sorted_copy(pkg->files_nm, pkg->files, qsbscb_file_hname);
+}
+
+void resize_and_sort_lists() {
+  if (!model.files.empty()) {
+    sorted_copy(model.files_nm, model.files, qsbscb_file_hname);
+    sorted_copy(model.files_path, model.files, qsbscb_file_hpath);
+    sorted_copy(model.files_abs, model.files, qsbscb_file_habs);
+  }
+  if (!model.dirs.empty()) {
+    sorted_copy(model.dirs_path, model.dirs, qsbscb_dir_hpath);
+    sorted_copy(model.dirs_abs, model.dirs, qsbscb_dir_habs);
+  }
+}
+
+void take_declared_snapshot() {
+  model.have_snapshot = true;
+  if (!model.files.empty()) {
+    model.t_files = model.files;
+    sorted_copy(model.t_files_nm, model.files, qsbscb_file_hname);
+    sorted_copy(model.t_files_path, model.files, qsbscb_file_hpath);
+    sorted_copy(model.t_files_abs, model.files, qsbscb_file_habs);
+  }
+  if (!model.dirs.empty()) {
+    model.t_dirs = model.dirs;
+    sorted_copy(model.t_dirs_path, model.dirs, qsbscb_dir_hpath);
+    sorted_copy(model.t_dirs_abs, model.dirs, qsbscb_dir_habs);
+  }
+}
+
+void drop_declared_snapshot() {
+  model.have_snapshot = false;
+  for (auto* v : {&model.t_files, &model.t_files_nm, &model.t_files_path, &model.t_files_abs,
+                  &model.t_dirs, &model.t_dirs_path, &model.t_dirs_abs})
+    std::vector<dfileptr_t>().swap(*v);
+}

@@ -1,0 +1,277 @@
+// The product model: components holding packages holding directory and file
+// entries, attribute patterns, and the process-wide arrays that reach them.
+// Every record is made zero-filled and lives until the process ends.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/hash.hpp"
+#include "common/lists.hpp"
+#include "common/memory.hpp"
+
+struct dfile;
+struct package;
+struct component;
+using dfileptr_t = dfile*;
+using pkgptr_t = package*;
+using cmpntptr_t = component*;
+
+/// Entry kinds (`type`).
+inline constexpr std::int32_t ENT_FILE = 1;
+inline constexpr std::int32_t ENT_DIR = 2;
+
+/// Bits of an entry's or pattern's `aflags` word.
+namespace af {
+inline constexpr std::uint32_t UID = 0x1;          ///< uid given: not taken from the file system
+inline constexpr std::uint32_t GID = 0x2;          ///< gid given
+inline constexpr std::uint32_t MODE = 0x4;         ///< mode given
+inline constexpr std::uint32_t ACCESS = 0x8;       ///< access given
+inline constexpr std::uint32_t PHASE = 0x10;       ///< phase given
+inline constexpr std::uint32_t OWNER = 0x20;       ///< owner name given
+inline constexpr std::uint32_t GROUP = 0x40;       ///< group name given
+inline constexpr std::uint32_t EXCLUDED = 0x80;    ///< left out of the output; every writer skips it
+inline constexpr std::uint32_t SYMLINK = 0x100;    ///< symbolic link; `target` is valid
+inline constexpr std::uint32_t CTL_SYMLINK = 0x200;  ///< declared a symbolic link by the control file
+inline constexpr std::uint32_t PKG_PATTERN = 0x400;  ///< attribute pattern of a package
+inline constexpr std::uint32_t TOP_PATTERN = 0x800;  ///< attribute pattern of the top level
+inline constexpr std::uint32_t EXPORTLINKS = 0x1000; ///< exportlinks()
+inline constexpr std::uint32_t EXPORTOK = 0x2000;    ///< exportok()
+inline constexpr std::uint32_t FLAGSTR = 0x4000;     ///< `flagstr` given
+inline constexpr std::uint32_t PRIVATE = 0x8000;     ///< private to the package
+inline constexpr std::uint32_t CONVERT = 0x10000;    ///< convert() of a hard link requested
+inline constexpr std::uint32_t CONVERTED = 0x20000;  ///< hard link turned into an export of another file
+inline constexpr std::uint32_t LINKOK = 0x40000;     ///< hard link accepted (linkok())
+inline constexpr std::uint32_t CREATED = 0x100000;   ///< created by the control file, never measured
+inline constexpr std::uint32_t PATHMATCH = 0x200000; ///< pattern matched with path-name matching
+inline constexpr std::uint32_t STATIC_HOLDS_VARIABLE = 0x400000;  ///< static directory holding variable files
+inline constexpr std::uint32_t VARIABLE_HOLDS_STATIC = 0x800000;  ///< variable directory holding static files
+}  // namespace af
+
+/// Bits of an entry's `sflags` word (state found while processing).
+namespace sf {
+inline constexpr std::uint32_t DECLARED = 0x1;     ///< declared in the control file
+inline constexpr std::uint32_t SCANNED = 0x2;      ///< found by the tree scan
+inline constexpr std::uint32_t FILE_PRIVATE = 0x4; ///< file: private
+inline constexpr std::uint32_t FILE_MANSRC = 0x8;  ///< file: manual page source left out by postproc
+inline constexpr std::uint32_t DIR_CHILD_EXPORTS = 0x4;  ///< directory: has child exports
+inline constexpr std::uint32_t DIR_RECURSIVE = 0x8;      ///< directory: has or inherits recursive exports
+inline constexpr std::uint32_t DIR_PRIVATE = 0x10;       ///< directory: private
+inline constexpr std::uint32_t DIR_HAS_STATIC = 0x20;    ///< directory: holds a static (shared) file
+inline constexpr std::uint32_t DIR_HAS_VARIABLE = 0x40;  ///< directory: holds a variable (client) file
+inline constexpr std::uint32_t DIR_LEFT_OUT = 0x80;      ///< directory: left out by postproc
+inline constexpr std::uint32_t NO_COMPRESS = 0x200000;   ///< file must not be compressed (XML, pkgadd)
+}  // namespace sf
+
+/// Flags of an `exports` node.
+namespace ef {
+inline constexpr std::uint32_t CHILD = 0x1;      ///< child export: applies to the directory's entries
+inline constexpr std::uint32_t RECURSIVE = 0x2;  ///< recursive export: applies at every depth
+inline constexpr std::uint32_t EARLY = 0x4;      ///< early phase
+inline constexpr std::uint32_t FORMAT = 0x8;     ///< format text expanded per entry
+inline constexpr std::uint32_t CONVERT = 0x10;   ///< convert() request
+inline constexpr std::uint32_t PLAIN = 0x20;     ///< plain export destination of this entry
+inline constexpr std::uint32_t INHERITED = 0x40; ///< export inherited from a directory
+}  // namespace ef
+
+/// Bits of a package's `flags`.
+namespace pf {
+inline constexpr std::uint32_t DEFINED = 0x1;   ///< declared by the control file
+inline constexpr std::uint32_t CLAIMED = 0x2;   ///< claimed by a component
+inline constexpr std::uint32_t HAS_SUBPKGS = 0x4;
+inline constexpr std::uint32_t SUBPKG = 0x8;    ///< subpackage of another package
+inline constexpr std::uint32_t IGNORED = 0x10;  ///< passed over by lookups; no output
+inline constexpr std::uint32_t REMOVED = 0x20;  ///< removed by the backend (with IGNORED)
+inline constexpr std::uint32_t FAILED = 0x40;   ///< failed (with IGNORED)
+inline constexpr std::uint32_t PRIVATE = 0x80;
+}  // namespace pf
+
+/// Bits of a component's `flags`.
+namespace cf {
+inline constexpr std::uint32_t DEFINED = 0x1;
+inline constexpr std::uint32_t SKIPPED = 0x2;  ///< dropped: later component steps pass it over
+inline constexpr std::uint32_t FAILED = 0x4;
+inline constexpr std::uint32_t REMOVED = 0x8;
+}  // namespace cf
+
+/// A text with its length, phase bits and hash. The text is not owned: it
+/// lives in the model's arena or points into another path of the record.
+struct path_t {
+  const char* str = "";
+  std::uint32_t len : 29 = 0;
+  std::uint32_t flags : 3 = 0;  ///< phase bits (set_phase)
+  std::uint32_t hash = 0;
+
+  std::string_view sv() const { return {str, len}; }
+  bool empty() const { return len == 0; }
+};
+
+/// A path_t over `s` (no copy).
+path_t newpath(std::string_view s);
+/// A path_t over an arena copy of `s`.
+path_t newpath_dup(std::string_view s);
+
+/// The common part of an entry, and the whole of an attribute pattern.
+struct attrent {
+  std::int32_t type = 0;     ///< ENT_FILE, ENT_DIR; 0 in patterns
+  std::uint32_t aflags = 0;  ///< af:: bits
+  pkgptr_t pkg = nullptr;    ///< owning package
+  dfileptr_t parent = nullptr;  ///< directory the scan found it in; null for package roots and unscanned entries
+  path_t abs;     ///< full build-system path (owns its arena text)
+  path_t dist;    ///< abs from the dist directory on
+  path_t path;    ///< installed path; in patterns the wildcard pattern
+  path_t nm;      ///< base name
+  path_t target;  ///< symbolic-link target as a full build-system path
+  std::uint32_t uid = 0, gid = 0, mode = 0;
+  std::int32_t access = 0;  ///< 0 unset, 1 shared/static, 2 client/variable
+  std::int32_t phase = 0;   ///< 0 unset, 1 early, 2 normal, 3 none
+  strlist exports;          ///< export destinations (ef:: flags)
+  const char* owner = nullptr;    ///< owner name, when given (arena text)
+  const char* group = nullptr;    ///< group name, when given
+  const char* flagstr = nullptr;  ///< backend flags text, when given
+  strlist except;                 ///< patterns: exception patterns
+  dfileptr_t master = nullptr;    ///< the record itself, or the file a hard link follows
+};
+
+/// Directory-only part of an entry.
+struct dirtail {
+  std::vector<dfileptr_t> subdirs;  ///< subdirectories the scan found here
+  std::vector<dfileptr_t> files;    ///< files the scan found here
+};
+
+/// A file or directory of the product.
+struct dfile : attrent {
+  std::uint32_t sflags = 0;  ///< sf:: bits
+  std::uint32_t nlink = 0;
+  std::uint64_t ino = 0;     ///< inode (of the link itself for a link)
+  std::int64_t size = 0;
+  const char* includes = nullptr;  ///< files made by the control file: text of includes
+  const char* safepath = nullptr;  ///< KEST: path safe for its input files
+  std::unique_ptr<dirtail> dt;     ///< directories only
+
+  bool is_dir() const { return type == ENT_DIR; }
+  bool excluded() const { return aflags & af::EXCLUDED; }
+  std::vector<dfileptr_t>& subdirs() { return dt->subdirs; }
+  std::vector<dfileptr_t>& files() { return dt->files; }
+};
+
+/// A component's smallest and largest non-empty file.
+struct cmpnt_sizes {
+  std::int64_t smallest = 0;
+  std::int64_t largest = 0;
+};
+
+struct package {
+  std::string name;
+  std::string desc;
+  std::string extra;  ///< fourth text of the package statement
+  path_t dir;         ///< distdir + reldir (flat mode: distdir)
+  path_t reldir;      ///< the package's directory text (/pkg); "" in flat mode
+  std::vector<dfileptr_t> dirs;   ///< creation order
+  std::vector<dfileptr_t> dirs_path;
+  std::vector<dfileptr_t> files;  ///< creation order
+  std::vector<dfileptr_t> files_inode, files_path, files_nm;
+  std::uint32_t flags = 0;  ///< pf:: bits (backends add their own)
+  strlist removes;
+  strelist removeany;
+  strlist targets;
+  varlist replaces, upgrades, dependency, requires_, subpackages;  // requires_: "requires" is a C++ keyword
+  strlist verbatim;
+  std::vector<attrent> allfiles;  ///< file attribute patterns
+  std::vector<attrent> alldirs;   ///< directory attribute patterns
+  std::int32_t defphase = 0;
+  std::int32_t defaccess = 0;
+  cmpntptr_t cmpnt = nullptr;
+};
+
+struct component {
+  std::string name;  ///< the component code
+  std::string version;
+  std::string desc;
+  std::string extra;
+  varlist replaces, upgrades, dependency, requires_, subpackages;  // requires_: "requires" is a C++ keyword
+  strlist verbatim;
+  std::uint32_t flags = 0;  ///< cf:: bits
+  cmpnt_sizes sizes;
+};
+
+/// Fixed-size blocks of records so that a million entries cost a few
+/// thousand allocations and addresses never move.
+template <class T, std::size_t N = 4096>
+class record_pool {
+ public:
+  T* make() {
+    if (used_ == N || blocks_.empty()) {
+      blocks_.emplace_back(new T[N]);
+      used_ = 0;
+    }
+    return &blocks_.back()[used_++];
+  }
+  void clear() { blocks_.clear(); used_ = 0; }
+
+ private:
+  std::vector<std::unique_ptr<T[]>> blocks_;
+  std::size_t used_ = 0;
+};
+
+/// The model of one run. Tests start fresh with `reset_model()`.
+struct Model {
+  std::vector<pkgptr_t> packages;   ///< creation order
+  std::vector<cmpntptr_t> cmpnts;   ///< creation order
+  std::vector<dfileptr_t> files;    ///< every file entry, creation order
+  std::vector<dfileptr_t> dirs;     ///< every directory entry, creation order
+  std::vector<dfileptr_t> files_nm, files_path, files_abs;  ///< sorted by name, path, abs hash
+  std::vector<dfileptr_t> dirs_path, dirs_abs;
+
+  // What the control file declared, taken just before the tree scan.
+  bool have_snapshot = false;
+  std::vector<dfileptr_t> t_files, t_files_nm, t_files_path, t_files_abs;
+  std::vector<dfileptr_t> t_dirs, t_dirs_path, t_dirs_abs;
+
+  varlist requires_;  // the global requires list ("requires" is a C++ keyword)
+  strlist verbatim, removes, mandirs;
+  strelist removeany;
+  std::vector<attrent> allfiles, alldirs;  ///< global attribute patterns
+
+  Arena text;  ///< every path and name text of the model
+  record_pool<dfile> entries;
+  std::vector<std::unique_ptr<package>> package_store;
+  std::vector<std::unique_ptr<component>> cmpnt_store;
+};
+
+extern Model model;
+
+/// Drops the whole model and starts an empty one.
+void reset_model();
+
+/// Arena copy of `s` that lives as long as the model.
+inline const char* model_strdup(std::string_view s) { return model.text.strdup(s); }
+
+/// Fills abs, dist, path and nm of `entry` from `path` (an arena text).
+void commpaths(const char* path, std::size_t len, attrent& entry, pkgptr_t pkg);
+
+/// A new file entry for `path` in `pkg`; with `check` an existing file of
+/// the package with the same full path is returned instead.
+dfileptr_t add_new_file(std::string_view path, pkgptr_t pkg, int check);
+/// The same for directories (check 1 and 2 both reuse an existing entry).
+dfileptr_t add_new_directory(std::string_view path, pkgptr_t pkg, int check);
+
+/// A new package, or the existing one (with an error when `defined`).
+pkgptr_t new_package(std::string_view dir, std::string_view desc, std::string_view name,
+                     std::string_view extra, int defined);
+/// The first package not ignored whose reldir is `dir` or whose name is `name`
+/// (either may be null); in flat mode the only package.
+pkgptr_t find_package(const char* dir, const char* name);
+
+/// A new component, or the existing one (with an error when `defined`).
+cmpntptr_t new_cmpnt(std::string_view name, std::string_view version, std::string_view desc,
+                     std::string_view extra, int defined);
+/// The first component named `name`, or null.
+cmpntptr_t find_cmpnt(std::string_view name);
+
+/// Guess from the installed path whether a file is variable (1) or static (0);
+/// writes a suggested mode and, for shared libraries, phase 1.
+int likely_filetype(const char* path, std::uint32_t& mode, std::int32_t& phase);

@@ -1,0 +1,76 @@
+#include "common/diag.hpp"
+#include "model/model.hpp"
+#include "model/settings.hpp"
+
+
+pkgptr_t find_package(const char* dir, const char* name) {
+  if (opts.fmode) return model.packages.empty() ? nullptr : model.packages.front();
+  for (pkgptr_t p : model.packages) {
+    if (p->flags & pf::IGNORED) continue;
+    if (dir && p->reldir.sv() == dir) return p;
+    if (name && p->name == name) return p;
+  }
+  return nullptr;
+}
+
+pkgptr_t new_package(std::string_view dir, std::string_view desc, std::string_view name,
+                     std::string_view extra, int defined) {
+  if (opts.fmode && !model.packages.empty()) return model.packages.front();
+  std::string dirs(dir), names(name);
+  if (pkgptr_t old = find_package(dirs.c_str(), names.c_str())) {
+    if (defined) {
+      error("Package directory '%s' or name '%s' is already defined. The duplicate entry has:\n"
+            "\tDirectory\t\t: %s\n\tPackage Name\t: %s\n",
+            dirs.c_str(), names.c_str(), std::string(old->reldir.sv()).c_str(), old->name.c_str());
+      return old;
+    }
+  }
+  auto rec = std::make_unique<package>();
+  pkgptr_t p = rec.get();
+  p->flags = defined ? pf::DEFINED : 0;
+  p->name = name;
+  p->desc = desc;
+  p->extra = extra;
+  const std::string& distdir = str_or_empty(opts.distdir);
+  if (opts.fmode) {
+    p->dir = newpath_dup(distdir);
+    p->reldir = newpath("");
+  } else {
+    p->dir = newpath_dup(distdir + dirs);
+    p->reldir = newpath(p->dir.sv().substr(std::min<std::size_t>(opts.distdirlen, p->dir.len)));
+  }
+  model.package_store.push_back(std::move(rec));
+  model.packages.push_back(p);
+  return p;
+}
+
+cmpntptr_t find_cmpnt(std::string_view name) {
+  for (cmpntptr_t c : model.cmpnts)
+    if (c->name == name) return c;
+  return nullptr;
+}
+
+cmpntptr_t new_cmpnt(std::string_view name, std::string_view version, std::string_view desc,
+                     std::string_view extra, int defined) {
+  std::string n(name), v(version), d(desc), x(extra);
+  debug(1, "new_cmpnt ('%s', '%s', '%s', '%s', %d)\n", n.c_str(), v.c_str(), d.c_str(), x.c_str(),
+        defined);
+  cmpntptr_t old = find_cmpnt(name);
+  if (old && opts.fmode) return old;
+  if (old && defined) {
+    error("Component '%s' is already defined. The duplicate entry has the following "
+          "attributes:\n\tName\t\t: %s\n\tVersion\t\t: %s\n\tDescription\t: %s\n",
+          n.c_str(), old->name.c_str(), old->version.c_str(), old->desc.c_str());
+    return old;
+  }
+  auto rec = std::make_unique<component>();
+  cmpntptr_t c = rec.get();
+  c->flags = defined ? cf::DEFINED : 0;
+  c->name = std::move(n);
+  c->version = std::move(v);
+  c->desc = std::move(d);
+  c->extra = std::move(x);
+  model.cmpnt_store.push_back(std::move(rec));
+  model.cmpnts.push_back(c);
+  return c;
+}

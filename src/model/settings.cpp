@@ -1,0 +1,67 @@
+#include "model/settings.hpp"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+
+#include "common/diag.hpp"
+
+Options opts;
+
+void reset_settings() { opts = Options{}; }
+
+bool parse_int(const char* text, long long& value) {
+  if (!text || !*text) return false;
+  errno = 0;
+  char* end = nullptr;
+  long long v = std::strtoll(text, &end, 0);
+  if (errno == ERANGE || *end != '\0') return false;
+  value = v;
+  return true;
+}
+
+int opt_setint_1(int, int, char**, void* target) {
+  *static_cast<int*>(target) = 1;
+  return 0;
+}
+
+namespace {
+
+// Integer option targets are ints except the pkgadd part limit, which is
+// 64-bit so that limits above 2 GiB do not wrap.
+bool store_int(void* target, long long v) {
+  if (target == &opts.pkgadd_limit) {
+    opts.pkgadd_limit = v;
+    return true;
+  }
+  if (v < INT_MIN || v > INT_MAX) return false;
+  *static_cast<int*>(target) = static_cast<int>(v);
+  return true;
+}
+
+}  // namespace
+
+int opt_setint(int letter, int, char** args, void* target) {
+  long long v;
+  if (!parse_int(args[0], v) || !store_int(target, v)) {
+    error("invalid integer value `%s' specified to option -%c\n", args[0], letter);
+    return -1;
+  }
+  return 1;
+}
+
+int opt_setstr(int, int, char** args, void* target) {
+  *static_cast<optstr*>(target) = std::string(args[0]);
+  return 1;
+}
+
+int opt_setstrval(int, const char* value, void* target) {
+  *static_cast<optstr*>(target) = std::string(value ? value : "");
+  return 0;
+}
+
+int opt_setintval(int, const char* value, void* target) {
+  long long v;
+  if (!parse_int(value, v)) return 1;
+  return store_int(target, v) ? 0 : 1;
+}

@@ -1,0 +1,106 @@
+// The run's settings: every option variable, and the option record that
+// drives the command line, the usage report and the control file's set.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+
+#include "common/lists.hpp"
+
+/// A text setting; nullopt until given.
+using optstr = std::optional<std::string>;
+
+/// The settings of one run. Tests start fresh with `reset_settings()`.
+struct Options {
+  std::string cmdname;       ///< base name of the program as invoked
+  optstr basedir;            ///< base directory (-d), normalised
+  std::size_t basedirlen = 0;
+  optstr distdir;            ///< basedir + "/dist"
+  std::size_t distdirlen = 0;
+  optstr prdcode;            ///< product code (-P)
+  optstr cmpntcode;          ///< component code (-C); defaults to prdcode in lower case
+  optstr description;        ///< product description (-D)
+  optstr version;            ///< product version (-V)
+  optstr ctlfile;            ///< control file (-p)
+  optstr iglist;             ///< auto-preparation selection (-I)
+  optstr pkgdir;             ///< output directory, set by the backend's optcheck
+  varlist macros;            ///< the macro table (-M, define, CORVANE_BACKEND)
+
+  int fmode = 0;  ///< -f: the dist tree is one package of one component
+  int cmode = 0;  ///< -c: each dist subdirectory is its own component
+  int imode = 0;  ///< -i: take mode, owner and group from the tree
+  int mmode = 0;  ///< -m: keep manual page sources
+  int Wmode = 0;  ///< -W: warnings do not stop the run
+  int vmode = 0;  ///< -v: all files variable
+  int smode = 0;  ///< -s: all files static
+  int rmode = 0;  ///< -r: all files early
+  int Nmode = 0;  ///< -N: no automatic dependency completion
+
+  // Auto-preparation switches: -1 not named, 0 off, 1 on (control file), 2 run (no control file).
+  int autotessel = -1;
+  int autotexi = -1;
+  int autostrip = -1;
+  int dtessel = -1;
+  int dtexi = -1;
+  int dexec = -1;
+
+  // KEST backend settings.
+  int hmode = 0;       ///< -h: keep symbolic links as SYML entries (with -H)
+  int Hmode = 0;       ///< -H: harden symbolic links into LINK entries
+  int kest_lmode = 0;  ///< -l: hard links are acceptable
+  int emode = 0;       ///< -e: write explicit mode, owner and group
+  optstr vendor;       ///< -E: default vendor
+
+  // pkgadd backend settings.
+  optstr pkgadd_cat;                   ///< -U: installation category
+  std::int64_t pkgadd_limit = 10485760;  ///< -l: part size limit in bytes
+};
+
+extern Options opts;
+
+/// Puts every setting back to its initial value.
+void reset_settings();
+
+/// The text of a setting, "" when never given.
+inline const std::string& str_or_empty(const optstr& s) {
+  static const std::string empty;
+  return s ? *s : empty;
+}
+
+/// Command-line handler: (letter, words left after the option, first argument
+/// word, target) -> words consumed, or negative for a usage error.
+using opt_handler = int (*)(int letter, int nleft, char** args, void* target);
+/// Control-file setter: (letter, value, target) -> 0, or non-zero for an invalid value.
+using opt_setter = int (*)(int letter, const char* value, void* target);
+
+/// One row of an option table.
+struct option {
+  std::int32_t letter;   ///< the letter; negative marks an optional option (letter = -value % 256)
+  const char* name;      ///< long name
+  int nargs;             ///< argument words taken (sign ignored)
+  opt_handler handler;
+  void* target;
+  const char* argname;   ///< "" when the option takes no argument
+  const char* help;
+  opt_setter setter;     ///< null: cannot be set from the control file
+};
+using option_table = std::span<const option>;
+
+/// The option's letter as printed.
+inline char option_letter(const option& o) {
+  return static_cast<char>(o.letter < 0 ? (-o.letter) % 256 : o.letter);
+}
+inline bool option_optional(const option& o) { return o.letter < 0; }
+
+// Generic handlers and setters shared by every option table.
+int opt_setint_1(int letter, int nleft, char** args, void* target);
+int opt_setint(int letter, int nleft, char** args, void* target);
+int opt_setstr(int letter, int nleft, char** args, void* target);
+int opt_setstrval(int letter, const char* value, void* target);
+int opt_setintval(int letter, const char* value, void* target);
+
+/// Reads an integer in decimal, octal (leading 0) or hexadecimal (0x); false when
+/// the text is not wholly a number or out of range.
+bool parse_int(const char* text, long long& value);

@@ -1,0 +1,4 @@
+// Placeholder until the package scan lands.
+#include "scan/scan.hpp"
+
+void process_package(const char*) {}

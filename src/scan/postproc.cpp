@@ -1,0 +1,4 @@
+// Placeholder until product assembly lands.
+#include "scan/postproc.hpp"
+
+void post_process() {}

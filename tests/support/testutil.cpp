@@ -1,0 +1,226 @@
+#include "support/testutil.hpp"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+extern char** environ;
+
+namespace testutil {
+
+namespace {
+
+void remove_tree(const std::string& path) {
+  struct stat st;
+  if (lstat(path.c_str(), &st) != 0) return;
+  if (S_ISDIR(st.st_mode)) {
+    chmod(path.c_str(), 0700);
+    if (DIR* d = opendir(path.c_str())) {
+      while (struct dirent* e = readdir(d)) {
+        std::string n = e->d_name;
+        if (n == "." || n == "..") continue;
+        remove_tree(path + "/" + n);
+      }
+      closedir(d);
+    }
+    rmdir(path.c_str());
+  } else {
+    unlink(path.c_str());
+  }
+}
+
+void list_into(const std::string& root, const std::string& rel, std::vector<std::string>& out) {
+  std::string full = rel.empty() ? root : root + "/" + rel;
+  DIR* d = opendir(full.c_str());
+  if (!d) return;
+  std::vector<std::string> names;
+  while (struct dirent* e = readdir(d)) {
+    std::string n = e->d_name;
+    if (n != "." && n != "..") names.push_back(n);
+  }
+  closedir(d);
+  std::sort(names.begin(), names.end());
+  for (const std::string& n : names) {
+    std::string r = rel.empty() ? n : rel + "/" + n;
+    std::string p = root + "/" + r;
+    struct stat st;
+    if (lstat(p.c_str(), &st) != 0) continue;
+    char buf[64];
+    if (S_ISLNK(st.st_mode)) {
+      char t[4096];
+      ssize_t k = readlink(p.c_str(), t, sizeof t - 1);
+      t[k < 0 ? 0 : k] = '\0';
+      out.push_back(r + " -> " + t);
+    } else {
+      std::snprintf(buf, sizeof buf, " %04o", unsigned(st.st_mode & 07777));
+      out.push_back(r + (S_ISDIR(st.st_mode) ? "/" : "") + buf);
+      if (S_ISDIR(st.st_mode)) list_into(root, r, out);
+    }
+  }
+}
+
+}  // namespace
+
+TempDir::TempDir() {
+  static std::atomic<int> counter{0};
+  const char* base = std::getenv("TMPDIR");
+  std::string tmpl = std::string(base && *base ? base : "/tmp") + "/corvane-test-";
+  const ::testing::TestInfo* t = ::testing::UnitTest::GetInstance()->current_test_info();
+  if (t) tmpl += std::string(t->name()) + "-";
+  tmpl += std::to_string(getpid()) + "-" + std::to_string(counter++) + "-XXXXXX";
+  if (!mkdtemp(tmpl.data())) ADD_FAILURE() << "mkdtemp failed: " << std::strerror(errno);
+  // Resolve so that tests can compare with the absolute paths corvane prints.
+  char real[PATH_MAX];
+  path_ = realpath(tmpl.c_str(), real) ? real : tmpl;
+}
+
+TempDir::~TempDir() { remove_tree(path_); }
+
+void make_dirs(const std::string& path, mode_t mode) {
+  std::string cur;
+  size_t pos = 0;
+  while (pos != std::string::npos) {
+    size_t next = path.find('/', pos + 1);
+    cur = path.substr(0, next);
+    if (!cur.empty()) {
+      if (mkdir(cur.c_str(), mode) == 0) chmod(cur.c_str(), mode);
+    }
+    pos = next;
+  }
+}
+
+void write_file(const std::string& path, const std::string& content, mode_t mode) {
+  auto slash = path.rfind('/');
+  if (slash != std::string::npos && slash > 0) make_dirs(path.substr(0, slash));
+  std::ofstream f(path, std::ios::binary | std::ios::trunc);
+  f << content;
+  f.close();
+  if (!f) ADD_FAILURE() << "cannot write " << path;
+  chmod(path.c_str(), mode);
+}
+
+void make_symlink(const std::string& target, const std::string& path) {
+  auto slash = path.rfind('/');
+  if (slash != std::string::npos && slash > 0) make_dirs(path.substr(0, slash));
+  if (symlink(target.c_str(), path.c_str()) != 0)
+    ADD_FAILURE() << "symlink " << path << ": " << std::strerror(errno);
+}
+
+void make_hardlink(const std::string& existing, const std::string& path) {
+  if (link(existing.c_str(), path.c_str()) != 0)
+    ADD_FAILURE() << "link " << path << ": " << std::strerror(errno);
+}
+
+std::string read_file(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  if (!f) {
+    ADD_FAILURE() << "cannot read " << path;
+    return "";
+  }
+  std::stringstream ss;
+  ss << f.rdbuf();
+  return ss.str();
+}
+
+bool exists(const std::string& path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0;
+}
+
+std::string bin_dir() { return CORVANE_BIN_DIR; }
+
+RunResult run_program(const std::string& name, const std::vector<std::string>& args,
+                      const RunOptions& opt) {
+  RunResult r;
+  std::string exe = name.find('/') == std::string::npos ? bin_dir() + "/" + name : name;
+  int outp[2], errp[2], inp[2];
+  if (pipe(outp) || pipe(errp) || pipe(inp)) {
+    ADD_FAILURE() << "pipe failed";
+    return r;
+  }
+  // Environment: the test's own, without COLUMNS, plus the requested changes.
+  std::vector<std::string> env;
+  for (char** e = environ; *e; ++e) {
+    std::string kv = *e;
+    std::string k = kv.substr(0, kv.find('='));
+    if (k == "COLUMNS" || opt.env.count(k) ||
+        std::find(opt.unset.begin(), opt.unset.end(), k) != opt.unset.end())
+      continue;
+    env.push_back(kv);
+  }
+  for (const auto& [k, v] : opt.env) env.push_back(k + "=" + v);
+  std::vector<char*> envp, argv;
+  for (std::string& s : env) envp.push_back(s.data());
+  envp.push_back(nullptr);
+  std::vector<std::string> argstore{name.substr(name.rfind('/') + 1)};
+  argstore.insert(argstore.end(), args.begin(), args.end());
+  for (std::string& s : argstore) argv.push_back(s.data());
+  argv.push_back(nullptr);
+
+  pid_t pid = fork();
+  if (pid == 0) {
+    dup2(inp[0], 0);
+    dup2(outp[1], 1);
+    dup2(errp[1], 2);
+    for (int fd : {inp[0], inp[1], outp[0], outp[1], errp[0], errp[1]}) close(fd);
+    if (!opt.cwd.empty() && chdir(opt.cwd.c_str()) != 0) _exit(126);
+    execve(exe.c_str(), argv.data(), envp.data());
+    _exit(127);
+  }
+  close(inp[0]);
+  close(outp[1]);
+  close(errp[1]);
+  if (!opt.input.empty()) {
+    ssize_t w = write(inp[1], opt.input.data(), opt.input.size());
+    (void)w;
+  }
+  close(inp[1]);
+  struct pollfd fds[2] = {{outp[0], POLLIN, 0}, {errp[0], POLLIN, 0}};
+  std::string* sinks[2] = {&r.out, &r.err};
+  int open = 2;
+  char buf[65536];
+  while (open > 0) {
+    if (poll(fds, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+      ssize_t n = read(fds[i].fd, buf, sizeof buf);
+      if (n > 0) {
+        sinks[i]->append(buf, n);
+      } else {
+        close(fds[i].fd);
+        fds[i].fd = -1;
+        --open;
+      }
+    }
+  }
+  int st = 0;
+  waitpid(pid, &st, 0);
+  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+  return r;
+}
+
+std::string list_tree(const std::string& root) {
+  std::vector<std::string> lines;
+  list_into(root, "", lines);
+  std::string s;
+  for (const std::string& l : lines) s += l + "\n";
+  return s;
+}
+
+}  // namespace testutil

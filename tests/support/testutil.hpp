@@ -1,0 +1,70 @@
+// Fixtures shared by the tests: temporary trees, running the built
+// programs under their names, reading files back.
+#pragma once
+
+#include <sys/types.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace testutil {
+
+/// A fresh directory under $TMPDIR (or /tmp), removed with everything in it
+/// when the object goes, even when an assertion failed.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }
+  /// path() + "/" + rel
+  std::string operator/(const std::string& rel) const { return path_ + "/" + rel; }
+
+ private:
+  std::string path_;
+};
+
+/// Writes `content` to `path` (creating parent directories) with `mode`.
+void write_file(const std::string& path, const std::string& content, mode_t mode = 0644);
+/// Creates `path` and its parents.
+void make_dirs(const std::string& path, mode_t mode = 0755);
+/// Creates a symbolic link `path` with text `target`.
+void make_symlink(const std::string& target, const std::string& path);
+/// Creates a hard link `path` to `existing`.
+void make_hardlink(const std::string& existing, const std::string& path);
+/// The whole content of `path` ("" and a test failure when unreadable).
+std::string read_file(const std::string& path);
+/// True when `path` exists (lstat).
+bool exists(const std::string& path);
+
+/// What a finished program left behind.
+struct RunResult {
+  int status = -1;  ///< exit status, or 128+signal
+  std::string out;  ///< standard output
+  std::string err;  ///< standard error
+};
+
+/// Options of one program run.
+struct RunOptions {
+  std::string cwd;                            ///< working directory ("" = inherit)
+  std::map<std::string, std::string> env;     ///< added to (or replacing in) the environment
+  std::vector<std::string> unset;             ///< removed from the environment
+  std::string input;                          ///< standard input
+};
+
+/// Runs the built program `name` (corvane, mkxmlpkg, mkkest, mkpkg,
+/// mkpkgadd, tessel, ...) from the build's bin directory with `args`.
+/// COLUMNS is removed from the environment unless `opt.env` sets it.
+RunResult run_program(const std::string& name, const std::vector<std::string>& args,
+                      const RunOptions& opt = {});
+
+/// The build's bin directory.
+std::string bin_dir();
+
+/// Shell-free text of a directory tree: one line per entry, sorted,
+/// "path mode" for files and dirs, "path -> target" for links.
+std::string list_tree(const std::string& root);
+
+}  // namespace testutil
