@@ -1,0 +1,146 @@
+// Whole runs of the installed program names: the usage report, statuses,
+// the dist-directory checks and the warning/error decision.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "support/testutil.hpp"
+
+namespace {
+
+using testutil::RunOptions;
+using testutil::RunResult;
+using testutil::TempDir;
+using testutil::run_program;
+
+bool contains(const std::string& hay, const std::string& needle) {
+  return hay.find(needle) != std::string::npos;
+}
+
+const char* const kSynopsis80 =
+    "Usage: mkxmlpkg -B NAME -d DIR -P PROD -C CMPNT -D STRING -V STRING [-p FILE]\n"
+    "    [-f] [-c] [-i] [-m] [-W] [-M NAME[=VALUE]] [-I LIST] [-v] [-s] [-r]\n"
+    "    [-X LEVEL FILE] [-N] [-?]\n"
+    "\n"
+    "There are 3 backends defined:\n"
+    "  kest         Instor Distribution Mastering Toolkit (KEST)\n"
+    "  pkgadd       UNIX System V Release 4 Packaging System (pkgadd)\n"
+    "  xml          Generic XML representation\n"
+    "\n"
+    "Backend `kest' options: [-h] [-H] [-l] [-e] -E STRING\n"
+    "\n"
+    "Backend `pkgadd' options: -U CATEGORY [-l LIMIT]\n"
+    "\n"
+    "Full usage information:\n"
+    "-B NAME / --backend NAME (required)\n"
+    "   Select the backend driver called NAME as the output driver. See above for the\n"
+    "   list of possible back-end driver names.\n"
+    "\n"
+    "-d DIR / --directory DIR (required)\n";
+
+TEST(UsageReport, LayoutAndVersions) {
+  RunResult r = run_program("mkxmlpkg", {"-?"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err.substr(0, std::string(kSynopsis80).size()), kSynopsis80);
+  EXPECT_TRUE(contains(r.err,
+                       "Corvane version: 2.1.0\n"
+                       "   Backend `kest' version: 1.1.0\n"
+                       "   Backend `pkgadd' version: 1.1.0\n"
+                       "   Backend `xml' version: 1.0.0\n"))
+      << r.err;
+  EXPECT_TRUE(contains(r.err, "Backend `kest' full usage:\n-h / --dont-harden-symlinks (optional)\n"));
+  EXPECT_TRUE(contains(r.err, "-E STRING / --vendor STRING (required)\n"));
+  EXPECT_TRUE(contains(r.err, "Backend `pkgadd' full usage:\n-U CATEGORY / --pkgadd-category CATEGORY (required)\n"));
+  // The -I help text keeps its own line ends and tabs.
+  EXPECT_TRUE(contains(r.err, "functions:\n       automan - do [not] automatically format manual pages\n")) << r.err;
+}
+
+TEST(UsageReport, ColumnsFromTheEnvironment) {
+  std::string at80 = run_program("mkxmlpkg", {"-?"}).err;
+  for (const char* bad : {"abc", "0", "-5"}) {
+    RunOptions o;
+    o.env["COLUMNS"] = bad;
+    EXPECT_EQ(run_program("mkxmlpkg", {"-?"}, o).err, at80) << "COLUMNS=" << bad;
+  }
+  RunOptions wide;
+  wide.env["COLUMNS"] = "132";
+  std::string at132 = run_program("mkxmlpkg", {"-?"}, wide).err;
+  std::string first = at132.substr(0, at132.find('\n'));
+  EXPECT_GT(first.size(), 79u);
+  EXPECT_LT(first.size(), 131u);
+  EXPECT_TRUE(contains(at132, "Usage: mkxmlpkg -B NAME -d DIR -P PROD -C CMPNT -D STRING -V STRING [-p FILE] [-f]"));
+}
+
+TEST(UsageReport, WrongCommandLinesEndWithStatusTwo) {
+  RunResult r = run_program("mkpkg", {"-e"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err.rfind("ERROR: Unknown option: -e\nUsage: mkpkg", 0), 0u) << r.err;
+  r = run_program("mkkest", {"-B", "xml", "-d"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_TRUE(contains(r.err, "INFO: auto-detected backend driver replaced by command line option.\n"));
+  EXPECT_TRUE(contains(r.err, "ERROR: Option -d (directory) requires an argument.\nUsage: mkkest"));
+}
+
+TEST(ProgramNames, NoBackendWithoutAClaimingName) {
+  TempDir t;
+  testutil::make_dirs(t / "dist");
+  RunResult r = run_program("corvane", {"-d", t.path(), "-P", "P", "-V", "1", "-D", "d"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "\nERROR: no backend selected. Please use the -B option to select one.\n");
+}
+
+class DistRun : public ::testing::Test {
+ protected:
+  RunResult run(std::vector<std::string> extra = {}, const char* prog = "mkxmlpkg") {
+    std::vector<std::string> args{"-d", t.path(), "-P", "PROD", "-V", "1.0", "-D", "A product"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return run_program(prog, args);
+  }
+  TempDir t;
+};
+
+TEST_F(DistRun, OnlyDirectoriesBecomePackages) {
+  testutil::write_file(t / "dist/.hidden/usr/bin/x", "x\n", 0755);
+  testutil::write_file(t / "dist/README", "plain file\n");
+  testutil::write_file(t / "dist/tool-2.1/usr/bin/tool", "#!/bin/sh\n", 0755);
+  RunResult r = run({"-W"});
+  EXPECT_TRUE(contains(r.err, "INFO: found 1 package, totalling 1 file in 3 directories.\n")) << r.err;
+  EXPECT_FALSE(contains(r.err, "HIDDEN"));
+  EXPECT_FALSE(contains(r.err, "README"));
+}
+
+TEST_F(DistRun, MissingDistDirectory) {
+  RunResult r = run();
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(contains(r.err, "ERROR: cant change to directory `" + t.path() + "/dist'.\n")) << r.err;
+}
+
+TEST_F(DistRun, WarningsStopTheRunUnlessIgnored) {
+  testutil::write_file(t / "dist/tool/usr/bin/tool", "#!/bin/sh\n", 0755);
+  testutil::write_file(t / "dist/tool/usr/bin/core", "junk\n");
+  RunResult r = run();
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(contains(r.err, "INFO: 1 warning encountered during processing.\n")) << r.err;
+  EXPECT_TRUE(contains(r.err,
+                       "ERROR: cannot continue until the warnings are resolved or the -W option is "
+                       "used.\n"));
+  EXPECT_TRUE(contains(r.err, "INFO: 1 error encountered during processing. Cannot continue.\n"));
+  EXPECT_FALSE(testutil::exists(t / "PROD.xml"));
+
+  r = run({"-W"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(contains(r.err, "INFO: 1 warning encountered during processing.\n"));
+  EXPECT_TRUE(contains(r.err, "INFO: all done. Please review and edit the generated files.\n"));
+  EXPECT_TRUE(testutil::exists(t / "PROD.xml"));
+}
+
+TEST_F(DistRun, FlatModeScansDistAsOnePackage) {
+  testutil::write_file(t / "dist/usr/bin/tool", "#!/bin/sh\n", 0755);
+  testutil::write_file(t / "dist/usr/lib/libt.so.1", "lib\n", 0755);
+  RunResult r = run({"-f"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(contains(r.err, "INFO: found 1 package, totalling 2 files in 4 directories.\n")) << r.err;
+}
+
+}  // namespace
