@@ -53,7 +53,7 @@ TEST(UsageReport, LayoutAndVersions) {
   EXPECT_TRUE(contains(r.err, "-E STRING / --vendor STRING (required)\n"));
   EXPECT_TRUE(contains(r.err, "Backend `pkgadd' full usage:\n-U CATEGORY / --pkgadd-category CATEGORY (required)\n"));
   // The -I help text keeps its own line ends and tabs.
-  EXPECT_TRUE(contains(r.err, "functions:\n       automan - do [not] automatically format manual pages\n")) << r.err;
+  EXPECT_TRUE(contains(r.err, "functions:\n        automan - do [not] automatically format manual pages\n")) << r.err;
 }
 
 TEST(UsageReport, ColumnsFromTheEnvironment) {
