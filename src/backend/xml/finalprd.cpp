@@ -1,0 +1,72 @@
+// The XML backend's checks after each package's scan and before output.
+#include <algorithm>
+#include <string>
+
+#include "backend/syspost.hpp"
+#include "backend/xml/xml.hpp"
+#include "common/diag.hpp"
+#include "model/index.hpp"
+
+namespace {
+
+bool under_dir(std::string_view path, std::string_view dir) {
+  return path.starts_with(dir) && (path.size() == dir.size() || path[dir.size()] == '/');
+}
+
+void check_symlink_target(pkgptr_t pkg, dfileptr_t link) {
+  const std::string_view target = xml_target_path(*pkg, *link);
+  if (find_path_in_flist(target, pkg->files_path)) return;
+  error("the symbolic link `%s' points to the target `%s', which was not found in the current "
+        "package (`%s'). The most likely cause of this is that the target was removed by a "
+        "remove() or removeall() directive. If that is the case, then you must either not "
+        "remove the target, or you must remove this symbolic link as well. If this is not the "
+        "result of a removed file, then you either have an error in your distribution tree, or "
+        "you are attempting to create a symbolic link to a file outside of the current package, "
+        "which is not supported.\n",
+        std::string(link->path.sv()).c_str(), std::string(target).c_str(), pkg->name.c_str());
+}
+
+void check_descriptions(const component& c, const varlist& list, const char* format) {
+  for (const varnode& n : list)
+    if (n.value.empty()) error(format, c.name.c_str(), n.name.c_str());
+}
+
+}  // namespace
+
+std::string_view xml_target_path(const package& pkg, const dfile& link) {
+  const std::string_view target = link.target.sv();
+  const std::string_view pkgdir = pkg.dir.sv();
+  if (under_dir(target, pkgdir)) return target.substr(pkgdir.size());
+  // A target outside the package has no installed path of its own; its
+  // place in the dist tree tells the reader which package holds it.
+  const std::string& distdir = str_or_empty(opts.distdir);
+  if (!distdir.empty() && under_dir(target, distdir)) return target.substr(distdir.size());
+  return target;
+}
+
+int xml_finalpkg(pkgptr_t pkg) {
+  // These orders are the output orders.
+  std::stable_sort(pkg->files.begin(), pkg->files.end(), qsbscb_file_path);
+  std::stable_sort(pkg->dirs.begin(), pkg->dirs.end(), qsbscb_dir_path);
+  for (dfileptr_t f : pkg->files) {
+    if ((f->aflags & (af::SYMLINK | af::EXCLUDED | af::CTL_SYMLINK | af::CONVERTED)) != af::SYMLINK)
+      continue;
+    check_symlink_target(pkg, f);
+  }
+  return 0;
+}
+
+void xml_verify() {
+  for (cmpntptr_t c : model.cmpnts) {
+    check_descriptions(*c, c->replaces,
+                       "In component `%s', the superceding dependency `%s' lacks a description. "
+                       "This is required by the `xml' backend driver. Please edit the control "
+                       "file and add a description.\n");
+    check_descriptions(*c, c->dependency,
+                       "In component `%s', the dependency `%s' lacks a description. This is "
+                       "required by the `xml' backend driver. Please edit the control file and "
+                       "add a description.\n");
+  }
+}
+
+void xml_final() { syspost_mark_nocompress({.nocompress_sflags = sf::NO_COMPRESS}); }

@@ -1,0 +1,458 @@
+// Writing the product model as one XML file. Every value is checked and
+// escaped on the way out; when one cannot be carried the run reports it and
+// the temporary file is dropped, so a half-valid file never appears.
+#include <algorithm>
+#include <cstring>
+#include <set>
+#include <string>
+
+#include "backend/xml/xml.hpp"
+#include "common/diag.hpp"
+#include "common/fileio.hpp"
+#include "common/namecache.hpp"
+#include "driver/run.hpp"
+
+namespace {
+
+// XML 1.0 characters: tab, new line, carriage return, U+0020-U+D7FF,
+// U+E000-U+FFFD and U+10000-U+10FFFF, in well-formed UTF-8. Returns the
+// length of the valid character at `s[i]`, or 0.
+std::size_t xml_char_length(std::string_view s, std::size_t i) {
+  const auto byte = [&](std::size_t k) -> unsigned { return static_cast<unsigned char>(s[k]); };
+  const unsigned b = byte(i);
+  if (b < 0x80) return (b >= 0x20 || b == '\t' || b == '\n' || b == '\r') ? 1 : 0;
+  std::size_t n;
+  unsigned cp;
+  if (b >= 0xC2 && b <= 0xDF) n = 2, cp = b & 0x1F;
+  else if (b >= 0xE0 && b <= 0xEF) n = 3, cp = b & 0x0F;
+  else if (b >= 0xF0 && b <= 0xF4) n = 4, cp = b & 0x07;
+  else return 0;
+  if (i + n > s.size()) return 0;
+  for (std::size_t k = 1; k < n; ++k) {
+    if ((byte(i + k) & 0xC0) != 0x80) return 0;
+    cp = (cp << 6) | (byte(i + k) & 0x3F);
+  }
+  static constexpr unsigned least[] = {0, 0, 0x80, 0x800, 0x10000};
+  if (cp < least[n] || cp > 0x10FFFF) return 0;  // overlong or beyond Unicode
+  if ((cp >= 0xD800 && cp <= 0xDFFF) || cp == 0xFFFE || cp == 0xFFFF) return 0;
+  return n;
+}
+
+void escape(std::string& out, std::string_view text, bool attribute) {
+  for (char c : text) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += attribute ? "&quot;" : "\""; break;
+      case '\t': out += attribute ? "&#9;" : "\t"; break;
+      case '\n': out += attribute ? "&#10;" : "\n"; break;
+      case '\r': out += "&#13;"; break;
+      default: out += c;
+    }
+  }
+}
+
+}  // namespace
+
+bool xml_carryable(std::string_view text) {
+  for (std::size_t i = 0; i < text.size();) {
+    const std::size_t n = xml_char_length(text, i);
+    if (!n) return false;
+    i += n;
+  }
+  return true;
+}
+
+void xml_escape_attr(std::string& out, std::string_view text) { escape(out, text, true); }
+void xml_escape_text(std::string& out, std::string_view text) { escape(out, text, false); }
+
+std::string xml_shown(std::string_view text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size();) {
+    const std::size_t n = xml_char_length(text, i);
+    const unsigned char b = static_cast<unsigned char>(text[i]);
+    if (n && b >= 0x20) {
+      out.append(text.substr(i, n));
+      i += n;
+    } else {
+      out += strprintf("\\x%02x", b);
+      ++i;
+    }
+  }
+  return out;
+}
+
+namespace {
+
+const char* source_name() {
+  const char* slash = std::strrchr(__FILE__, '/');
+  return slash ? slash + 1 : __FILE__;
+}
+
+/// What a value belongs to, for messages about values XML cannot carry.
+struct subject {
+  const char* kind;           ///< "product", "component", "package", "file", ...
+  std::string_view name;
+  const package* pkg = nullptr;  ///< for entries
+};
+
+class xml_writer {
+ public:
+  explicit xml_writer(OutputFile& out) : out_(out) {}
+
+  void write_product();
+
+ private:
+  // Output primitives; the buffer goes to the file in large pieces.
+  void raw(std::string_view s) {
+    buf_.append(s);
+    if (buf_.size() >= (1u << 16)) flush();
+  }
+  void flush() {
+    out_.puts(buf_);
+    buf_.clear();
+  }
+  bool carried(std::string_view value, const char* field, const subject& s);
+  void attr(std::string_view value, const char* field, const subject& s);
+  void text(std::string_view value, const char* field, const subject& s);
+  void verbatim(const strlist& lines, std::string_view indent, const subject& s);
+  void dependencies(const varlist& replaces, const varlist& upgrades, const varlist& dependency,
+                    const varlist& requires_, const subject& s);
+
+  void write_header();
+  void write_component(const component& c);
+  void write_package(const package& p);
+  void write_directories(const package& p);
+  void write_directory(const package& p, const dfile& d);
+  void write_dir_symlink(const package& p, const dfile& d);
+  void write_file(const package& p, dfile& f);
+  void write_hard_links(const package& p, const dfile& f);
+  void write_exports(const dfile& e, const subject& s);
+  void write_ids(const package& p, const dfile& e, const char* indent, const subject& s);
+  void write_flagstr(const dfile& e, const subject& s);
+  const char* access_word(const dfile& e);
+
+  OutputFile& out_;
+  std::string buf_;
+  std::set<const package*> written_;  ///< guards against a package nested in itself
+};
+
+bool xml_writer::carried(std::string_view value, const char* field, const subject& s) {
+  if (xml_carryable(value)) return true;
+  const std::string where =
+      s.pkg ? strprintf(" in package `%s'", xml_shown(s.pkg->name).c_str()) : std::string();
+  if (!field)
+    error("the %s `%s'%s cannot be written to XML: its name is not UTF-8 text or holds control "
+          "characters.\n",
+          s.kind, xml_shown(s.name).c_str(), where.c_str());
+  else
+    error("the %s `%s' of the %s `%s'%s cannot be written to XML: it is not UTF-8 text or holds "
+          "control characters.\n",
+          field, xml_shown(value).c_str(), s.kind, xml_shown(s.name).c_str(), where.c_str());
+  return false;
+}
+
+// A null field names the subject's own name.
+void xml_writer::attr(std::string_view value, const char* field, const subject& s) {
+  if (carried(value, field, s)) xml_escape_attr(buf_, value);
+}
+
+void xml_writer::text(std::string_view value, const char* field, const subject& s) {
+  if (carried(value, field, s)) xml_escape_text(buf_, value);
+}
+
+// Verbatim lines are the user's own markup and go out as written.
+void xml_writer::verbatim(const strlist& lines, std::string_view indent, const subject& s) {
+  for (const strnode& n : lines) {
+    if (!carried(n.str, "verbatim line", s)) continue;
+    raw(indent);
+    raw(n.str);
+    raw("\n");
+  }
+}
+
+void xml_writer::dependencies(const varlist& replaces, const varlist& upgrades,
+                              const varlist& dependency, const varlist& requires_,
+                              const subject& s) {
+  struct kind {
+    const varlist& list;
+    const char* tag;
+  };
+  for (const kind& k : {kind{replaces, "replaces"}, kind{upgrades, "upgrades"},
+                        kind{dependency, "dependency"}, kind{requires_, "requires"}}) {
+    for (const varnode& n : k.list) {
+      raw(strprintf("    <%s>", k.tag));
+      text(n.name, k.tag, s);
+      raw(strprintf("</%s>\n", k.tag));
+    }
+  }
+}
+
+void xml_writer::write_header() {
+  raw(strprintf(
+      "<?xml version=\"1.0\"?>\n<!--\n  This file is a representation of a package distribution "
+      "tree. It was\n  automatically generated by Corvane %s (using XML backend %s)\n\n  This "
+      "package tool neutral format can be used by any XML processing\n  tool to transform this "
+      "data into suitable packaging input files for\n  any packaging system you choose. The "
+      "Corvane tool has specific backend\n  drivers for several popular packaging tools, which "
+      "may be more appropriate\n  that converting this output. Please see the Corvane "
+      "documentation for\n  advice and details.\n\n-->\n\n",
+      CORVANE_VER.c_str(), xml_verstr.c_str()));
+}
+
+void xml_writer::write_product() {
+  const std::string& vendor = str_or_empty(opts.vendor);
+  const subject product{"product", str_or_empty(opts.prdcode)};
+  write_header();
+  raw("<product name=\"");
+  attr(str_or_empty(opts.prdcode), nullptr, product);
+  raw("\"\n         version=\"");
+  attr(str_or_empty(opts.version), "version", product);
+  raw("\"\n         description=\"");
+  attr(str_or_empty(opts.description), "description", product);
+  raw("\"\n         root=\"");
+  attr(str_or_empty(opts.basedir), "base directory", product);
+  raw("\"\n         vendor=\"");
+  attr(vendor, "vendor", product);
+  raw("\">\n\n");
+  verbatim(model.verbatim, "", product);
+  for (cmpntptr_t c : model.cmpnts) write_component(*c);
+  for (const varnode& n : model.requires_) {
+    raw("  <requires vendor=\"");
+    attr(vendor, "vendor", product);
+    raw("\" component=\"");
+    attr(n.name, "required component", product);
+    raw("\"/>\n");
+  }
+  raw("</product>\n");
+  flush();
+}
+
+void xml_writer::write_component(const component& c) {
+  const subject s{"component", c.name};
+  raw("  <component name=\"");
+  attr(c.name, nullptr, s);
+  raw("\"\n             vendor=\"");
+  attr(str_or_empty(opts.vendor), "vendor", s);
+  raw("\"\n             version=\"");
+  attr(c.version, "version", s);
+  raw("\"\n             description=\"");
+  attr(c.desc, "description", s);
+  raw("\">\n");
+  dependencies(c.replaces, c.upgrades, c.dependency, c.requires_, s);
+  verbatim(c.verbatim, "    ", s);
+  for (const varnode& n : c.subpackages)
+    if (pkgptr_t p = find_package(nullptr, n.name.c_str())) write_package(*p);
+  raw("  </component>\n\n");
+}
+
+void xml_writer::write_package(const package& p) {
+  if (!written_.insert(&p).second) return;
+  const subject s{"package", p.name};
+  raw("  <package name=\"");
+  attr(p.name, nullptr, s);
+  raw("\"\n");
+  if (p.flags & pf::PRIVATE) raw("           private=\"1\"\n");
+  raw("           description=\"");
+  attr(p.desc, "description", s);
+  raw("\">\n");
+  dependencies(p.replaces, p.upgrades, p.dependency, p.requires_, s);
+  verbatim(p.verbatim, "    ", s);
+  for (const varnode& n : p.subpackages) {
+    raw("    <subpackage>");
+    text(n.name, "subpackage", s);
+    raw("</subpackage>\n");
+  }
+  for (const varnode& n : p.subpackages)
+    if (pkgptr_t sub = find_package(nullptr, n.name.c_str())) write_package(*sub);
+  write_directories(p);
+  raw("\n");
+  for (dfileptr_t f : p.files) {
+    if (f->excluded() || (f->sflags & sf::FILE_MANSRC)) continue;
+    f->sflags |= sf::FILE_MANSRC;
+    write_file(p, *f);
+  }
+  raw("  </package>\n\n");
+}
+
+void xml_writer::write_directories(const package& p) {
+  auto wanted = [](const dfile& d) {
+    return !d.path.empty() && !d.excluded() && !(d.sflags & sf::DIR_LEFT_OUT);
+  };
+  for (dfileptr_t d : p.dirs) {
+    if (!wanted(*d) || (d->aflags & af::SYMLINK)) continue;
+    write_directory(p, *d);
+    d->sflags |= sf::DIR_LEFT_OUT;
+  }
+  for (dfileptr_t d : p.dirs) {
+    if (!wanted(*d) || !(d->aflags & af::SYMLINK)) continue;
+    write_dir_symlink(p, *d);
+    d->sflags |= sf::DIR_LEFT_OUT;
+  }
+}
+
+void xml_writer::write_directory(const package& p, const dfile& d) {
+  const subject s{"directory", d.path.sv(), &p};
+  raw("    <directory access=\"");
+  raw(access_word(d));
+  raw("\"\n               name=\"");
+  attr(d.path.sv(), nullptr, s);
+  raw("\"");
+  write_ids(p, d, "\n             ", s);
+  if (d.mode != 0755) raw(strprintf("\n             mode=\"0%o\"", d.mode));
+  raw(">\n");
+  write_exports(d, s);
+  if (d.aflags & af::FLAGSTR) {
+    raw("        <flags>");
+    text(d.flagstr ? d.flagstr : "", "flags text", s);
+    raw("</flags>\n");
+  }
+  raw("    </directory>\n");
+}
+
+void xml_writer::write_dir_symlink(const package& p, const dfile& d) {
+  const subject s{"symbolic link", d.path.sv(), &p};
+  raw("    <symlink access=\"");
+  raw(access_word(d));
+  raw("\"\n             type=\"dir\"\n             name=\"");
+  attr(d.path.sv(), nullptr, s);
+  raw("\"\n             target=\"");
+  attr(xml_target_path(p, d), "target", s);
+  raw("\">\n");
+  write_exports(d, s);
+  raw("    </symlink>\n\n");
+}
+
+void xml_writer::write_file(const package& p, dfile& f) {
+  const bool link = f.aflags & af::SYMLINK;
+  const subject s{link ? "symbolic link" : "file", f.path.sv(), &p};
+  const char* phase = f.phase == 1 ? "early" : "normal";
+  if (link) {
+    raw(strprintf("    <symlink access=\"%s\"\n             phase=\"%s\"\n             type=\"file\"\n"
+                  "             name=\"",
+                  access_word(f), phase));
+    attr(f.path.sv(), nullptr, s);
+    raw("\"\n             target=\"");
+    attr(xml_target_path(p, f), "target", s);
+    raw("\">\n");
+  } else {
+    raw(strprintf("    <file access=\"%s\"\n          phase=\"%s\"\n          name=\"", access_word(f),
+                  phase));
+    attr(f.path.sv(), nullptr, s);
+    raw("\"");
+    write_ids(p, f, "\n          ", s);
+    if (f.mode != 0444) raw(strprintf("\n          mode=\"0%o\"", f.mode));
+    raw(">\n");
+  }
+  write_exports(f, s);
+  const bool nocompress = f.sflags & sf::NO_COMPRESS;
+  if (f.aflags & af::FLAGSTR) {
+    raw("        <flags>");
+    text(f.flagstr ? f.flagstr : "", "flags text", s);
+    raw(nocompress ? ", nocompress</flags>\n" : "</flags>\n");
+  } else if (nocompress) {
+    raw("        <flags>nocompress</flags>\n");
+  }
+  raw(link ? "    </symlink>\n\n" : "    </file>\n\n");
+  if (f.nlink > 1) write_hard_links(p, f);
+}
+
+// The other names of f's inode follow it, naming it as their target.
+void xml_writer::write_hard_links(const package& p, const dfile& f) {
+  auto it = std::lower_bound(p.files_inode.begin(), p.files_inode.end(), f.ino,
+                             [](dfileptr_t e, std::uint64_t ino) { return e->ino < ino; });
+  for (; it != p.files_inode.end() && (*it)->ino == f.ino; ++it) {
+    dfile& l = **it;
+    if ((l.aflags & (af::EXCLUDED | af::CONVERTED)) || (l.sflags & sf::FILE_MANSRC)) continue;
+    l.sflags |= sf::FILE_MANSRC;
+    const subject s{"link", l.path.sv(), &p};
+    raw(strprintf("    <link access=\"%s\"\n          name=\"", access_word(l)));
+    attr(l.path.sv(), nullptr, s);
+    raw("\"          target=\"");
+    attr(f.path.sv(), "target", s);
+    raw("\">\n");
+    write_exports(l, s);
+    if (l.aflags & af::FLAGSTR) {
+      raw("        <flags>");
+      text(l.flagstr ? l.flagstr : "", "flags text", s);
+      raw("</flags>\n");
+    }
+    raw("    </link>\n\n");
+  }
+}
+
+void xml_writer::write_exports(const dfile& e, const subject& s) {
+  for (const strnode& n : e.exports) {
+    raw((n.flags & ef::EARLY) ? "        <export phase=\"early\"\n"
+                              : "        <export phase=\"normal\"\n");
+    raw("                dest=\"");
+    attr(n.str, "export destination", s);
+    raw("\"/>\n");
+  }
+}
+
+// Owner and group appear when a name was given or the id is not the default 2.
+void xml_writer::write_ids(const package& p, const dfile& e, const char* indent,
+                           const subject& s) {
+  const char* kind = e.is_dir() ? "directory" : "file";
+  const std::string path(e.path.sv());
+  const char* owner = (e.aflags & af::OWNER) && e.owner ? e.owner : nullptr;
+  if (!owner && e.uid != 2) {
+    owner = get_uidnm(e.uid);
+    if (!owner)
+      error("in package `%s': could not getpwuid(%d) for %s `.%s'.\n", p.name.c_str(),
+            static_cast<int>(e.uid), kind, path.c_str());
+  }
+  if (owner) {
+    raw(indent);
+    raw("owner=\"");
+    attr(owner, "owner", s);
+    raw("\"");
+  }
+  const char* group = (e.aflags & af::GROUP) && e.group ? e.group : nullptr;
+  if (!group && e.gid != 2) {
+    group = get_gidnm(e.gid);
+    if (!group)
+      error("in package `%s': could not getgrgid(%d) for %s `.%s'.\n", p.name.c_str(),
+            static_cast<int>(e.gid), kind, path.c_str());
+  }
+  if (group) {
+    raw(indent);
+    raw("group=\"");
+    attr(group, "group", s);
+    raw("\"");
+  }
+}
+
+const char* xml_writer::access_word(const dfile& e) {
+  if (e.access == 1) return "shared";
+  if (e.access == 2) return "client";
+  fatal("program logic bug in file `%s', line %d\n", source_name(), __LINE__);
+}
+
+}  // namespace
+
+void xml_produce() {
+  const std::string file =
+      strprintf("%s/%s.xml", str_or_empty(opts.pkgdir).c_str(), str_or_empty(opts.prdcode).c_str());
+  OutputFile out(file);
+  if (!out.ok()) {
+    perror_label("\nfopen");
+    fatal("failed to write to `%s'.\n", file.c_str());
+  }
+  const int errors_before = diag.errors;
+  xml_writer w(out);
+  w.write_product();
+  // Errors while writing (values XML cannot carry, unknown ids) leave an
+  // incomplete description: drop it rather than let it stand as output.
+  if (diag.errors != errors_before) return;
+  if (std::fflush(out.get()) != 0 || std::ferror(out.get())) {
+    perror_label("\nfwrite");
+    fatal("failed to write to `%s'.\n", file.c_str());
+  }
+  if (!out.commit()) {
+    perror_label("\nrename");
+    fatal("failed to write to `%s'.\n", file.c_str());
+  }
+}
