@@ -1,14 +1,120 @@
-// Placeholder record until the kest backend lands.
-#include "backend/backend.hpp"
+// The KEST backend record, its options, and the operations that settle
+// names and the output directory before the tree is scanned.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "backend/kest/kest.hpp"
+#include "common/diag.hpp"
+#include "common/strutil.hpp"
+#include "model/settings.hpp"
+
+std::string kest_verstr;
+int kest_version = 0;
 
 namespace {
-void kest_produce() {}
+
+constexpr int KEST_MAJOR = 1, KEST_MINOR = 1, KEST_PATCH = 0;
+
+const option kest_opts[] = {
+    {-'h', "dont-harden-symlinks", 0, opt_setint_1, &opts.hmode, "",
+     "Only obeyed if the -H option is also used. The default behaviour for symbolic links is to "
+     "export them as multiple exports of the file they point to. The -H option thwarts that "
+     "behaviour, and instead will `harden', or convert to hard links, all symbolic links found. "
+     "If you really want symbolic links preserved as they are in the distribution tree, use this "
+     "option along with -H to prevent symbolic links from being hardened. This is highly "
+     "discouraged.",
+     opt_setintval},
+    {-'H', "dont-export-symlinks", 0, opt_setint_1, &opts.Hmode, "",
+     "By default, Corvane will convert all symbolic links into multiple exports of the file a "
+     "symbolic link points to. This option will change that behaviour to instead convert "
+     "symbolic links into hard links, using the LINK file type in the input files. The -h option "
+     "can be used along with this option to force Corvane to produce actual `SYML' file types in "
+     "the input files. This is highly discouraged. Using -H on its own still produces sensible "
+     "input files, but using -H and -h together will create buggy packages, mostly becuase "
+     "instor has a bug with removal of `SYML' entries.",
+     opt_setintval},
+    {-'l', "hard-links-ok", 0, opt_setint_1, &opts.kest_lmode, "",
+     "Tell Corvane that hard links are acceptable in this package. This silences the usual "
+     "warning about hard links in the distribution tree, and is most useful when you are not "
+     "using a control file. If you are using a control file, you can use the convert() function "
+     "to convert hard links to symbolic links, or the linkok() function to mark individual hard "
+     "links as acceptable.",
+     opt_setintval},
+    {-'e', "explicit-mog", 0, opt_setint_1, &opts.emode, "",
+     "Normally Corvane produces terse packaging files that rely on the `kest.config' file "
+     "setting specific default ownership and mode values for files and directories. This flag "
+     "instructs Corvane to eject explicit mode, owner and group information for all files and "
+     "directories. This is most likely only useful if you will be using the generated package "
+     "files in some larger collection that sets the default files and permissions to something "
+     "other than bin/bin and mode 0755 (for directories) or 0444 (for files).",
+     opt_setintval},
+    {'E', "vendor", 1, opt_setstr, &opts.vendor, "STRING",
+     "Set the default vendor to the specified STRING. The vendor is required to be set for all "
+     "dependencies and pre-requisites.",
+     nullptr},
+};
+
+int kest_chkname(const char* cmdname) { return std::strcmp(cmdname, "mkkest") == 0; }
+
+int kest_init(backend& self) {
+  kest_verstr = version_text(KEST_MAJOR, KEST_MINOR, KEST_PATCH);
+  kest_version = version_number(KEST_MAJOR, KEST_MINOR, KEST_PATCH);
+  self.verstr = kest_verstr;
+  self.version = kest_version;
+  self.opts = kest_opts;
+  self.optcheck = kest_optcheck;
+  self.postproc = kest_postproc;
+  self.final = kest_final;
+  self.produce = kest_produce;
+  self.postfile = kest_postfile;
+  self.postdir = kest_postdir;
+  self.prepkg = kest_prepkg;
+  self.finalpkg = kest_finalpkg;
+  self.pkgrename = kest_pkgrename;
+  return 0;
+}
+
 }  // namespace
 
 const backend kest_backend = [] {
   backend b;
   b.name = "kest";
   b.desc = "Instor Distribution Mastering Toolkit (KEST)";
-  b.produce = kest_produce;
+  b.chkname = kest_chkname;
+  b.init = kest_init;
   return b;
 }();
+
+void kest_optcheck() {
+  opts.pkgdir = str_or_empty(opts.basedir) + "/" + "input";
+  const char* dir = opts.pkgdir->c_str();
+  // A plain file called input passes the access test but could never hold
+  // the output files, so it is refused here rather than at the first write.
+  struct stat st;
+  if (access(dir, R_OK | W_OK) != 0 || stat(dir, &st) != 0 || !S_ISDIR(st.st_mode))
+    error("output directory `%s' does not exist or is not writeable.\n", dir);
+}
+
+int kest_prepkg(pkgptr_t pkg) {
+  if (pkg->name != KEST_CONTROL_PKG) return 1;
+  pkg->flags |= pf::PRIVATE;
+  pkg->desc = "Package Control Scripts";
+  return REPLY_PRIVATE;
+}
+
+std::string kest_pkgrename(const char* shortname) {
+  if (shortname == KEST_CNTL_DIR) return std::string(KEST_CONTROL_PKG);
+  return strupper(shortname);
+}
+
+std::string kest_escstr(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    if (c == '$') out += '\\';
+    out += c;
+  }
+  return out;
+}
