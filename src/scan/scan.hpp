@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "model/model.hpp"
@@ -20,3 +21,7 @@ int check_target_removed(pkgptr_t pkg, const char* target_in_package, const char
 void set_com_attrs(dfileptr_t entry, attrent* pattern, pkgptr_t pkg);
 void set_file_attrs(dfileptr_t file);
 void set_dir_attrs(dfileptr_t dir);
+/// A format export expanded for one entry: "%s", "%N$s" (N 1 to 8) with
+/// optional "-", width and precision take the eight texts, "%%" is "%";
+/// any other directive stays as written.
+std::string expand_export_format(std::string_view format, const std::string_view (&args)[8]);

@@ -1,0 +1,512 @@
+// Listing the directories of one package tree into model records: removal
+// lists first, then the entry's own status, symbolic-link resolution, the
+// backend's say on every entry, and the attribute patterns.
+#include <fnmatch.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <deque>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "backend/backend.hpp"
+#include "common/abspath.hpp"
+#include "common/diag.hpp"
+#include "common/fileio.hpp"
+#include "model/index.hpp"
+#include "model/settings.hpp"
+#include "scan/scan.hpp"
+
+namespace {
+
+// A removal list sorted by hash, so that a tree of a million entries
+// against a list of a thousand paths costs a bisection per entry.
+class remlist_index {
+ public:
+  void build(const strlist* list) {
+    src_ = list;
+    keys_.clear();
+    if (!list) return;
+    for (const strnode& n : *list) keys_.emplace_back(n.hash, &n.str);
+    std::sort(keys_.begin(), keys_.end(),
+              [](const key& a, const key& b) { return a.first < b.first; });
+  }
+  const strlist* source() const { return src_; }
+  bool contains(std::string_view path, std::uint32_t h) const {
+    auto it = std::lower_bound(keys_.begin(), keys_.end(), h,
+                               [](const key& k, std::uint32_t v) { return k.first < v; });
+    for (; it != keys_.end() && it->first == h; ++it)
+      if (*it->second == path) return true;
+    return false;
+  }
+
+ private:
+  using key = std::pair<std::uint32_t, const std::string*>;
+  const strlist* src_ = nullptr;
+  std::vector<key> keys_;
+};
+
+// What the scan of one package reuses for every entry. The indexes exist
+// only while a package is being listed; outside a scan the lists are
+// searched as they are.
+struct scan_state {
+  pkgptr_t pkg = nullptr;  ///< package the indexes belong to; null outside a scan
+  remlist_index global_removes, pkg_removes;
+  std::string tmpbuf;  ///< full path of the entry being examined
+  std::string tgtbuf;  ///< resolved symbolic-link target; empty for other entries
+  std::string linkbuf; ///< raw link text
+  // One listing per depth, so a directory's names survive the listing of
+  // its subdirectories and their capacity is reused by later siblings.
+  std::deque<std::vector<std::string>> listings;
+  std::size_t depth = 0;
+};
+
+scan_state st;
+
+// Builds the package's lookups when the listing of a package begins and
+// drops them when it ends.
+class lookup_scope {
+ public:
+  explicit lookup_scope(pkgptr_t pkg) {
+    if (st.pkg) return;
+    owner_ = true;
+    st.pkg = pkg;
+    st.global_removes.build(&model.removes);
+    st.pkg_removes.build(&pkg->removes);
+  }
+  ~lookup_scope() {
+    if (!owner_) return;
+    st.pkg = nullptr;
+    st.global_removes.build(nullptr);
+    st.pkg_removes.build(nullptr);
+  }
+  lookup_scope(const lookup_scope&) = delete;
+  lookup_scope& operator=(const lookup_scope&) = delete;
+
+ private:
+  bool owner_ = false;
+};
+
+class listing_slot {
+ public:
+  listing_slot() {
+    if (st.depth == st.listings.size()) st.listings.emplace_back();
+    names_ = &st.listings[st.depth++];
+  }
+  ~listing_slot() { --st.depth; }
+  listing_slot(const listing_slot&) = delete;
+  listing_slot& operator=(const listing_slot&) = delete;
+  std::vector<std::string>& names() { return *names_; }
+
+ private:
+  std::vector<std::string>* names_;
+};
+
+// True when `path` (with hash `h`) is in `list`, through the scan's index
+// when one covers the list.
+bool in_remlist(const strlist& list, std::string_view path, std::uint32_t h) {
+  if (list.empty()) return false;
+  for (const remlist_index* idx : {&st.global_removes, &st.pkg_removes})
+    if (idx->source() == &list) return idx->contains(path, h);
+  for (const strnode& n : list)
+    if (n.hash == h && n.str == path) return true;
+  return false;
+}
+
+bool entry_removed(pkgptr_t pkg, const char* inst, std::size_t len) {
+  if (!model.removes.empty() || !pkg->removes.empty()) {
+    std::string_view path(inst, len);
+    const std::uint32_t h = mkhashval(path);
+    if (in_remlist(model.removes, path, h) || in_remlist(pkg->removes, path, h)) return true;
+  }
+  return check_remlist_wc(model.removeany, inst) || check_remlist_wc(pkg->removeany, inst);
+}
+
+// What the scan keeps of an entry's status; small, because a frame of the
+// listing stays on the stack for every level of a deep tree.
+struct entry_info {
+  mode_t mode = 0;  ///< of what was found (a link's target)
+  uid_t uid = 0;
+  gid_t gid = 0;
+  nlink_t nlink = 0;
+  off_t size = 0;
+  ino_t ino = 0;    ///< of the entry itself (the link for a link)
+  bool link = false;
+};
+
+// Reads the link `name` (in the working directory) into `out`, however long.
+bool read_link(const char* name, off_t size_hint, std::string& out) {
+  std::size_t cap = size_hint > 0 ? std::size_t(size_hint) + 1 : 256;
+  for (;;) {
+    out.resize(cap);
+    ssize_t n = readlink(name, out.data(), cap);
+    if (n < 0) return false;
+    if (std::size_t(n) < cap) {
+      out.resize(std::size_t(n));
+      return true;
+    }
+    cap *= 2;
+  }
+}
+
+// True when `path` is `prefix` or lies below it.
+bool lies_within(std::string_view path, std::string_view prefix) {
+  return path.starts_with(prefix) && (path.size() == prefix.size() || path[prefix.size()] == '/');
+}
+
+// The link target as a path on the build system: relative texts from the
+// link's directory, absolute texts as installed paths of the package unless
+// they already name a place in the package directory.
+bool resolve_link(dfileptr_t dir, pkgptr_t pkg) {
+  std::string& raw = st.linkbuf;
+  std::string combined;
+  if (raw.empty() || raw[0] != '/')
+    combined = strprintf("%s/%s", dir->abs.str, raw.c_str());
+  else if (lies_within(raw, pkg->dir.sv()))
+    combined = raw;
+  else
+    combined = strprintf("%s/%s", pkg->dir.str, raw.c_str());
+  auto resolved = abspath(combined);
+  if (!resolved) {
+    perror_label("\nabspath");
+    error("failed to process `%s'.\n", st.tmpbuf.c_str());
+    return false;
+  }
+  st.tgtbuf = std::move(*resolved);
+  return true;
+}
+
+// lstat, link resolution and the followed stat of the entry `name` of the
+// working directory. False (after reporting) when the entry is skipped.
+bool stat_entry(dfileptr_t dir, pkgptr_t pkg, const char* name, entry_info& info) {
+  struct stat own;
+  if (lstat(name, &own) != 0) {
+    perror_label("\nlstat");
+    error("could not stat `%s'.\n", st.tmpbuf.c_str());
+    return false;
+  }
+  info.ino = own.st_ino;
+  info.link = S_ISLNK(own.st_mode);
+  st.tgtbuf.clear();
+  struct stat followed;
+  const struct stat* found = &own;
+  if (info.link) {
+    if (!read_link(name, own.st_size, st.linkbuf)) {
+      perror_label("\nreadlink");
+      error("could not read symlink `%s'.\n", st.tmpbuf.c_str());
+      return false;
+    }
+    if (!resolve_link(dir, pkg)) return false;
+    if (stat(st.tgtbuf.c_str(), &followed) != 0) {
+      perror_label("\nstat");
+      error("could not stat `%s', which is what the symbolic link `%s' points to.\n",
+            st.tgtbuf.c_str(), st.tmpbuf.c_str());
+      return false;
+    }
+    found = &followed;
+  }
+  info.mode = found->st_mode;
+  info.uid = found->st_uid;
+  info.gid = found->st_gid;
+  info.nlink = found->st_nlink;
+  info.size = found->st_size;
+  return true;
+}
+
+enum class verdict { go, skip, fail };
+
+// What a prefile/predir reply means for the entry.
+verdict pre_entry_verdict(int reply) {
+  switch (reply) {
+    case 0:
+    case 1:
+    case REPLY_PRIVATE:
+      return verdict::go;
+    case REPLY_SKIP:
+      return verdict::skip;
+    case REPLY_FAIL:
+      return verdict::fail;
+    default:
+      error("unknown reply `%d' from backend for `%s'.\n", reply, st.tmpbuf.c_str());
+      return verdict::skip;
+  }
+}
+
+// The target's text from the package directory and from the dist
+// directory; a target outside either has no such text and is not matched
+// against the corresponding lists.
+bool link_target_removed(pkgptr_t pkg) {
+  const std::string& t = st.tgtbuf;
+  const std::string& distdir = str_or_empty(opts.distdir);
+  const char* in_pkg = lies_within(t, pkg->dir.sv()) ? t.c_str() + pkg->dir.len : nullptr;
+  const char* in_dist = lies_within(t, distdir) ? t.c_str() + distdir.size() : nullptr;
+  return check_target_removed(pkg, in_pkg, in_dist);
+}
+
+void take_owner_and_mode(dfileptr_t e, const entry_info& info) {
+  if (!(e->aflags & af::UID)) e->uid = info.uid;
+  if (!(e->aflags & af::GID)) e->gid = info.gid;
+  if (!(e->aflags & af::MODE)) e->mode = info.mode;
+}
+
+// Every matching pattern of the package, then every matching global one.
+void apply_patterns(dfileptr_t e, std::vector<attrent>& own, std::vector<attrent>& global,
+                    pkgptr_t pkg) {
+  for (std::vector<attrent>* list : {&own, &global}) {
+    std::size_t at = 0;
+    while (attrent* p = find_alist(e->path.str, *list, &at)) {
+      set_com_attrs(e, p, pkg);
+      ++at;
+    }
+  }
+}
+
+// Enters `dir`. A path longer than the system takes is entered by its name
+// from the parent, which is the working directory while the parent is listed.
+bool enter_directory(dfileptr_t dir) {
+  if (chdir(dir->abs.str) == 0) return true;
+  int e = errno;
+  if (e == ENAMETOOLONG && dir->parent && chdir(dir->nm.str) == 0) return true;
+  errno = e;
+  return false;
+}
+
+// Back from a subdirectory (never a symbolic link) to `dir`.
+bool return_to(dfileptr_t dir) {
+  if (chdir(dir->abs.str) == 0) return true;
+  int e = errno;
+  if (e == ENAMETOOLONG && chdir("..") == 0) return true;
+  errno = e;
+  perror_label("\nchdir");
+  error("could not change to directory `%s'.\n", dir->abs.str);
+  return false;
+}
+
+int scan_subdir(dfileptr_t dir, pkgptr_t pkg, const entry_info& info, int level) {
+  dfileptr_t d = find_abspath_in_dlist(st.tmpbuf, model.t_dirs_abs);
+  if (!d) d = add_new_directory(st.tmpbuf, pkg, 0);
+  d->parent = dir;
+  d->pkg = pkg;
+  d->sflags |= sf::SCANNED;
+  if (info.link) {
+    d->aflags |= af::SYMLINK;
+    d->target = newpath_dup(st.tgtbuf);
+  }
+  dir->subdirs().push_back(d);
+  take_owner_and_mode(d, info);
+  apply_patterns(d, pkg->alldirs, model.alldirs, pkg);
+  set_dir_attrs(d);
+  if (apply_entry_reply(call_postdir(pkg, d, level), d)) return 1;
+  if (d->excluded() || (d->aflags & af::SYMLINK)) return 0;
+  if (process_package_dir(d, 0)) return 1;
+  return return_to(dir) ? 0 : 1;
+}
+
+int scan_file(dfileptr_t dir, pkgptr_t pkg, const entry_info& info, int level) {
+  dfileptr_t f = find_abspath_in_flist(st.tmpbuf, model.t_files_abs);
+  if (!f) f = add_new_file(st.tmpbuf, pkg, 0);
+  f->parent = dir;
+  f->pkg = pkg;
+  f->sflags |= sf::SCANNED;
+  if (info.link) f->aflags |= af::SYMLINK;
+  if (f->aflags & af::SYMLINK) f->target = st.tgtbuf.empty() ? path_t{} : newpath_dup(st.tgtbuf);
+  dir->files().push_back(f);
+  take_owner_and_mode(f, info);
+  f->ino = info.ino;
+  f->nlink = static_cast<std::uint32_t>(info.nlink);
+  f->size = info.size;
+  apply_patterns(f, pkg->allfiles, model.allfiles, pkg);
+  set_file_attrs(f);
+  return apply_entry_reply(call_postfile(pkg, f, level), f) ? 1 : 0;
+}
+
+// One entry of the listed directory `dir`; 1 when the package's scan stops.
+int scan_entry(dfileptr_t dir, const std::string& name, int level) {
+  pkgptr_t pkg = dir->pkg;
+  std::string& full = st.tmpbuf;
+  full.assign(dir->abs.sv());
+  full += '/';
+  full += name;
+  const std::size_t off = std::min<std::size_t>(pkg->dir.len, full.size());
+  if (entry_removed(pkg, full.c_str() + off, full.size() - off)) return 0;
+
+  entry_info info;
+  if (!stat_entry(dir, pkg, name.c_str(), info)) return 0;
+  int reply;
+  if (S_ISDIR(info.mode)) {
+    reply = call_predir(pkg, full.c_str(), st.tgtbuf.c_str());
+  } else if (S_ISREG(info.mode)) {
+    reply = call_prefile(pkg, full.c_str(), st.tgtbuf.c_str());
+  } else {
+    warning("unsupported file type `0x%x' for `%s'.\n", unsigned(info.mode), full.c_str());
+    return 0;
+  }
+  switch (pre_entry_verdict(reply)) {
+    case verdict::fail:
+      return 1;
+    case verdict::skip:
+      return 0;
+    case verdict::go:
+      break;
+  }
+  if (info.link && link_target_removed(pkg)) {
+    warning("the following symbolic link points to a target which is scheduled for removal. "
+            "This would create a dangling symbolic link, so the symbolic link will be ignored. "
+            "Use the remove() function for this link to get rid of this warning message.\n"
+            "\tLink : %s\n\tTarget: %s\n",
+            full.c_str(), st.tgtbuf.c_str());
+    return 0;
+  }
+  return S_ISDIR(info.mode) ? scan_subdir(dir, pkg, info, level) : scan_file(dir, pkg, info, level);
+}
+
+// The texts a format export can name, in their fixed order: base name,
+// directory as installed, installed path, package name, package directory,
+// dist directory, full path, full directory.
+void export_format_args(const attrent& e, const package& pkg, std::string_view (&out)[8]) {
+  std::string_view abs = e.abs.sv();
+  std::size_t slash = abs.rfind('/');
+  std::string_view absdir = slash == std::string_view::npos ? std::string_view() : abs.substr(0, slash);
+  out[0] = slash == std::string_view::npos ? std::string_view() : abs.substr(slash + 1);
+  out[1] = absdir.size() > pkg.dir.len ? absdir.substr(pkg.dir.len) : std::string_view();
+  out[2] = e.path.sv();
+  out[3] = pkg.name;
+  out[4] = pkg.dir.sv();
+  out[5] = str_or_empty(opts.distdir);
+  out[6] = abs;
+  out[7] = absdir;
+}
+
+}  // namespace
+
+int process_package_dir(dfileptr_t dir, int level) {
+  pkgptr_t pkg = dir->pkg;
+  lookup_scope lookups(pkg);
+  if (!enter_directory(dir)) {
+    perror_label("\nchdir");
+    error("could not change to directory `%s'.\n", dir->abs.str);
+    return 1;
+  }
+  listing_slot slot;
+  std::vector<std::string>& names = slot.names();
+  // The working directory is `dir`, so its listing needs no path.
+  if (!read_dir_sorted(".", names)) {
+    perror_label("\nopendir");
+    error("failed to open directory `%s'.\n", dir->abs.str);
+    return 1;
+  }
+  for (const std::string& name : names)
+    if (scan_entry(dir, name, level)) return 1;
+  names.clear();
+  if (apply_entry_reply(call_enddir(pkg, dir, level), dir)) return 1;
+  dir->subdirs().shrink_to_fit();
+  dir->files().shrink_to_fit();
+  return 0;
+}
+
+int check_remlist(const strlist& list, std::string_view path) {
+  if (list.empty()) return 0;
+  return in_remlist(list, path, mkhashval(path)) ? 1 : 0;
+}
+
+int check_remlist_wc(const strelist& list, const char* name) {
+  for (const strenode& n : list) {
+    if (fnmatch(n.str.c_str(), name, n.flags ? FNM_PATHNAME : 0) != 0) continue;
+    return find_match_in_strlist(name, n.sub) ? 0 : 1;
+  }
+  return 0;
+}
+
+int check_target_removed(pkgptr_t pkg, const char* target_in_package, const char* target_in_dist) {
+  if (target_in_package && check_remlist(pkg->removes, target_in_package)) return 1;
+  if (target_in_dist && check_remlist(model.removes, target_in_dist)) return 1;
+  if (target_in_package && check_remlist_wc(pkg->removeany, target_in_package)) return 1;
+  if (target_in_dist && check_remlist_wc(model.removeany, target_in_dist)) return 1;
+  return 0;
+}
+
+std::string expand_export_format(std::string_view format, const std::string_view (&args)[8]) {
+  std::string out;
+  std::size_t next = 0;  // argument taken by the next directive without a position
+  for (std::size_t i = 0; i < format.size(); ++i) {
+    if (format[i] != '%') {
+      out += format[i];
+      continue;
+    }
+    const std::size_t start = i++;
+    if (i < format.size() && format[i] == '%') {
+      out += '%';
+      continue;
+    }
+    auto number = [&](std::size_t& at) {
+      std::size_t v = 0;
+      while (at < format.size() && format[at] >= '0' && format[at] <= '9')
+        v = std::min<std::size_t>(v * 10 + (format[at++] - '0'), 1u << 20);
+      return v;
+    };
+    std::size_t pos = 0;
+    std::size_t j = i;
+    if (std::size_t n = number(j); n && j < format.size() && format[j] == '$') {
+      pos = n;
+      i = j + 1;
+    }
+    bool left = false;
+    while (i < format.size() && std::string_view("-+ #0").find(format[i]) != std::string_view::npos)
+      left |= format[i++] == '-';
+    const std::size_t width = number(i);
+    std::size_t precision = std::string_view::npos;
+    if (i < format.size() && format[i] == '.') precision = number(++i);
+    const std::size_t arg = pos ? pos - 1 : next;
+    if (i >= format.size() || format[i] != 's' || arg >= 8) {
+      // Only texts can be given; anything else stays as written.
+      i = std::min(i, format.size() - 1);
+      out.append(format.substr(start, i - start + 1));
+      continue;
+    }
+    if (!pos) ++next;
+    std::string_view text = args[arg].substr(0, precision);
+    const std::size_t pad = width > text.size() ? width - text.size() : 0;
+    if (!left) out.append(pad, ' ');
+    out.append(text);
+    if (left) out.append(pad, ' ');
+  }
+  return out;
+}
+
+void set_com_attrs(dfileptr_t e, attrent* p, pkgptr_t pkg) {
+  e->aflags |= p->aflags & (af::PRIVATE | af::EXPORTOK | af::EXPORTLINKS);
+  auto take = [&](std::uint32_t bit, auto field) {
+    if ((e->aflags & bit) || !(p->aflags & bit)) return;
+    e->*field = p->*field;
+    e->aflags |= bit;
+  };
+  take(af::UID, &attrent::uid);
+  take(af::GID, &attrent::gid);
+  take(af::MODE, &attrent::mode);
+  take(af::ACCESS, &attrent::access);
+  take(af::PHASE, &attrent::phase);
+  take(af::OWNER, &attrent::owner);
+  take(af::GROUP, &attrent::group);
+  if (p->aflags & af::CTL_SYMLINK) e->aflags |= af::CTL_SYMLINK;
+  for (const strnode& n : p->exports) {
+    if (!(n.flags & ef::FORMAT)) {
+      add_strlist(n.str, n.flags, e->exports);
+      continue;
+    }
+    std::string_view args[8];
+    export_format_args(*e, *pkg, args);
+    add_strlist(expand_export_format(n.str, args), n.flags & ~ef::FORMAT, e->exports);
+  }
+  if (registry.backptr && registry.backptr->comattrs) registry.backptr->comattrs(e, p, pkg);
+}
+
+void set_file_attrs(dfileptr_t file) {
+  if (file->aflags & af::PRIVATE) file->sflags |= sf::FILE_PRIVATE;
+}
+
+void set_dir_attrs(dfileptr_t dir) {
+  if (dir->aflags & af::PRIVATE) dir->sflags |= sf::DIR_PRIVATE;
+}
