@@ -51,12 +51,7 @@ void pkgadd_optcheck() {
           static_cast<long long>(opts.pkgadd_limit));
 }
 
-void pkgadd_postproc() {
-  syspost_marks marks;
-  marks.sysdir_aflags = pkgadd_af::SYSDIR;
-  marks.nocompress_sflags = sf::NO_COMPRESS;
-  syspost_postproc(marks);
-}
+void pkgadd_postproc() { syspost_postproc(pkgadd_marks()); }
 
 int pkgadd_init(backend& self) {
   constexpr int major = 1, minor = 1, patch = 0;
@@ -80,6 +75,13 @@ int pkgadd_init(backend& self) {
 }
 
 }  // namespace
+
+syspost_marks pkgadd_marks() {
+  syspost_marks marks;
+  marks.sysdir_aflags = pkgadd_af::SYSDIR;
+  marks.nocompress_sflags = sf::NO_COMPRESS;
+  return marks;
+}
 
 const backend pkgadd_backend = [] {
   backend b;

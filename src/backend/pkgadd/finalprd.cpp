@@ -1,0 +1,257 @@
+// What the pkgadd backend does before writing: control scripts and private
+// entries during the scan, the symbolic-link check, component sizes for the
+// part limits, and the checks of features SVR4 packages cannot express.
+#include <algorithm>
+#include <cctype>
+#include <set>
+#include <string>
+
+#include "backend/backend.hpp"
+#include "backend/pkgadd/pkgadd.hpp"
+#include "common/diag.hpp"
+#include "model/index.hpp"
+#include "model/settings.hpp"
+
+namespace {
+
+constexpr int REPLY_NOTHING = 1;
+
+/// Control scripts must be readable by the installer, and runnable by
+/// anyone when they are runnable at all.
+void fix_script_mode(dfileptr_t f) {
+  f->mode |= 0444;
+  if (f->mode & 0111) f->mode |= 0111;
+}
+
+bool is_cntl_dir(dfileptr_t d) { return d->nm.sv() == "cntl"; }
+
+void report_missing_target(pkgptr_t pkg, dfileptr_t link, std::string_view target) {
+  error("the symbolic link `%s' points to the target `%s', which was not found in the "
+        "current package (`%s'). The most likely cause of this is that the target was removed "
+        "by a remove() or removeall() directive. If that is the case, then you must either not "
+        "remove the target, or you must remove this symbolic link as well. If this is not the "
+        "result of a removed file, then you either have an error in your distribution tree, or "
+        "you are attempting to create a symbolic link to a file outside of the current package, "
+        "which is not supported.\n",
+        std::string(link->path.sv()).c_str(), std::string(target).c_str(), pkg->name.c_str());
+}
+
+/// Links that the scan took as they are and that the writer prints as links.
+bool checked_link(dfileptr_t e) {
+  return (e->aflags & af::SYMLINK) &&
+         !(e->aflags & (af::EXCLUDED | af::CTL_SYMLINK | af::CONVERTED));
+}
+
+void check_file_link(pkgptr_t pkg, dfileptr_t f) {
+  auto target = pkgadd_target_in_package(pkg, f);
+  if (!target) {
+    report_missing_target(pkg, f, pkgadd_target_from_dist(f));
+    return;
+  }
+  if (!find_path_in_flist(*target, pkg->files_path)) report_missing_target(pkg, f, *target);
+}
+
+void unsupported_keyword(const char* keyword, const char* kind, const std::string& name) {
+  info("the %s() %s keyword is not supported by the `pkgadd' backend. The %s `%s' uses it. "
+       "You should conditionalize the %s() keyword in the control file.\n",
+       keyword, kind, kind, name.c_str(), keyword);
+}
+
+void verify_package(pkgptr_t p) {
+  if (p->flags & pf::HAS_SUBPKGS)
+    error("the `pkgadd' backend driver does not support container packages, because the "
+          "underlying tools do not support them. The package `%s' currently contains other "
+          "packages. You need to adjust the control file to conditionalize the creation of this "
+          "container package.\n",
+          p->name.c_str());
+  if (!p->upgrades.empty()) unsupported_keyword("upgrades", "package", p->name);
+  if (!p->dependency.empty()) unsupported_keyword("depends", "package", p->name);
+  if (!p->replaces.empty()) unsupported_keyword("replaces", "package", p->name);
+  if (!p->requires_.empty()) unsupported_keyword("requires", "package", p->name);
+}
+
+void verify_descriptions(cmpntptr_t c) {
+  for (const varnode& n : c->replaces)
+    if (n.value.empty())
+      error("In component `%s', the superceding dependency `%s' lacks a description. This is "
+            "required by the `pkgadd' backend driver. Please edit the control file and add a "
+            "description.\n",
+            c->name.c_str(), n.name.c_str());
+  for (const varnode& n : c->dependency)
+    if (n.value.empty())
+      error("In component `%s', the dependency `%s' lacks a description. This is required by "
+            "the `pkgadd' backend driver. Please edit the control file and add a "
+            "description.\n",
+            c->name.c_str(), n.name.c_str());
+  if (!c->upgrades.empty()) unsupported_keyword("upgrades", "component", c->name);
+  if (!c->requires_.empty()) unsupported_keyword("requires", "component", c->name);
+}
+
+/// Names that become file names, directory names and make targets of the
+/// output must be safe in all three without quoting.
+bool safe_code(const std::string& s) {
+  if (s.empty() || s == "." || s == "..") return false;
+  for (unsigned char ch : s)
+    if (!std::isalnum(ch) && ch != '+' && ch != '-' && ch != '_' && ch != '.') return false;
+  return true;
+}
+
+bool has_package(cmpntptr_t c) {
+  for (const varnode& n : c->subpackages)
+    if (find_package(nullptr, n.name.c_str())) return true;
+  return false;
+}
+
+// Every component becomes one SVR4 package in a directory of its own name,
+// so names must be usable there and distinct, and each needs a package.
+void verify_component_names() {
+  const std::string& prdcode = str_or_empty(opts.prdcode);
+  if (!safe_code(prdcode))
+    error("the product code `%s' cannot be used by the `pkgadd' backend driver, because it "
+          "names output files and make targets: only letters, digits and the characters `+', "
+          "`-', `_' and `.' may be used.\n",
+          prdcode.c_str());
+  if (model.cmpnts.empty())
+    error("there are no components, so the `pkgadd' backend driver has nothing to write.\n");
+  std::set<std::string> seen;
+  for (cmpntptr_t c : model.cmpnts) {
+    if (!safe_code(c->name))
+      error("the component name `%s' cannot be used by the `pkgadd' backend driver, because it "
+            "names a package directory and make targets: only letters, digits and the "
+            "characters `+', `-', `_' and `.' may be used.\n",
+            c->name.c_str());
+    else if (!seen.insert(c->name).second)
+      error("the component name `%s' is used by more than one component. The `pkgadd' backend "
+            "driver writes each component as a package of that name, so the names must "
+            "differ.\n",
+            c->name.c_str());
+    if (!has_package(c))
+      error("the component `%s' contains no packages. The `pkgadd' backend driver makes one "
+            "SVR4 package of each component, which needs at least one package of files.\n",
+            c->name.c_str());
+  }
+}
+
+}  // namespace
+
+int pkgadd_postdir(pkgptr_t pkg, dfileptr_t dir, int toplevel) {
+  bool applied = false;
+  if (pkg->flags & pf::PRIVATE) {
+    dir->sflags |= sf::DIR_PRIVATE;
+    dir->aflags |= af::PRIVATE;
+    applied = true;
+  }
+  if (toplevel && is_cntl_dir(dir)) {
+    dir->sflags |= pkgadd_sf::CNTL | sf::DIR_PRIVATE;
+    dir->aflags |= pkgadd_af::IN_CNTL | af::PRIVATE;
+    pkg->flags |= pkgadd_pf::HAS_CNTL;
+    applied = true;
+  }
+  if (dfileptr_t parent = dir->parent) {
+    const std::uint32_t a = parent->aflags & (pkgadd_af::IN_CNTL | af::PRIVATE);
+    const std::uint32_t s = parent->sflags & (pkgadd_sf::CNTL | sf::DIR_PRIVATE);
+    if (a || s) {
+      dir->aflags |= a;
+      dir->sflags |= s;
+      applied = true;
+    }
+  }
+  return applied ? REPLY_PRIVATE : REPLY_NOTHING;
+}
+
+int pkgadd_postfile(pkgptr_t pkg, dfileptr_t file, int) {
+  bool applied = false;
+  if (pkg->flags & pf::PRIVATE) {
+    file->sflags |= pkgadd_sf::CNTL | sf::FILE_PRIVATE;
+    file->aflags |= pkgadd_af::IN_CNTL | af::PRIVATE;
+    fix_script_mode(file);
+    applied = true;
+  }
+  dfileptr_t parent = file->parent;
+  if (parent && ((parent->sflags & pkgadd_sf::CNTL) || (parent->aflags & pkgadd_af::IN_CNTL))) {
+    file->sflags |= pkgadd_sf::CNTL;
+    file->aflags |= pkgadd_af::IN_CNTL;
+    fix_script_mode(file);
+    applied = true;
+  }
+  if (parent && ((parent->sflags & sf::DIR_PRIVATE) || (parent->aflags & af::PRIVATE))) {
+    file->sflags |= sf::FILE_PRIVATE;
+    file->aflags |= af::PRIVATE;
+    applied = true;
+  }
+  return applied ? REPLY_PRIVATE : REPLY_NOTHING;
+}
+
+std::optional<std::string_view> pkgadd_target_in_package(pkgptr_t pkg, dfileptr_t e) {
+  const std::string_view target = e->target.sv(), dir = pkg->dir.sv();
+  if (!target.starts_with(dir)) return std::nullopt;
+  std::string_view rest = target.substr(dir.size());
+  if (rest.empty()) return std::string_view("/");
+  if (rest.front() != '/') return std::nullopt;  // a sibling directory sharing the prefix
+  return rest;
+}
+
+std::string_view pkgadd_target_from_dist(dfileptr_t e) {
+  const std::string_view target = e->target.sv(), dist = str_or_empty(opts.distdir);
+  if (target.starts_with(dist) && target.size() > dist.size() && target[dist.size()] == '/')
+    return target.substr(dist.size());
+  return target;
+}
+
+int pkgadd_finalpkg(pkgptr_t pkg) {
+  std::stable_sort(pkg->files.begin(), pkg->files.end(), qsbscb_file_path);
+  std::stable_sort(pkg->dirs.begin(), pkg->dirs.end(), qsbscb_dir_path);
+  for (dfileptr_t f : pkg->files)
+    if (checked_link(f)) check_file_link(pkg, f);
+  // A directory link is written as its target's installed path, which a
+  // target outside the package directory does not have.
+  for (dfileptr_t d : pkg->dirs)
+    if (checked_link(d) && !pkgadd_target_in_package(pkg, d))
+      report_missing_target(pkg, d, pkgadd_target_from_dist(d));
+  return 0;
+}
+
+int pkgadd_precmpnt(cmpntptr_t c) {
+  c->sizes = cmpnt_sizes{};
+  return 1;
+}
+
+int pkgadd_finalcmpnt(cmpntptr_t c) {
+  c->sizes.smallest = 0x7fffffff;
+  c->sizes.largest = 0;
+  for (const varnode& n : c->subpackages) {
+    // A member that does not exist was reported by the assembly already.
+    pkgptr_t p = find_package(nullptr, n.name.c_str());
+    if (!p) continue;
+    for (dfileptr_t f : p->files) {
+      if (f->size == 0) continue;
+      c->sizes.smallest = std::min(c->sizes.smallest, f->size);
+      c->sizes.largest = std::max(c->sizes.largest, f->size);
+    }
+  }
+  return 1;
+}
+
+void pkgadd_verify() {
+  for (pkgptr_t p : model.packages) verify_package(p);
+  for (cmpntptr_t c : model.cmpnts) verify_descriptions(c);
+  verify_component_names();
+  pkgadd_check_output();
+}
+
+void pkgadd_final() {
+  pkgadd_state.biggest = 0;
+  for (dfileptr_t f : model.files)
+    if (!f->excluded()) pkgadd_state.biggest = std::max(pkgadd_state.biggest, f->size);
+  syspost_mark_nocompress(pkgadd_marks());
+}
+
+std::int64_t pkgadd_blocks(std::int64_t bytes) {
+  // Rounded up without adding first, so that the largest counts cannot overflow.
+  const std::int64_t b = bytes / 512 + (bytes % 512 > 0 ? 1 : 0);
+  std::int64_t r = b;
+  if (b > 10) r += (b - 9) / 128 + 1;
+  if (b > 138) r += (b - 137) / 16384 + 1;
+  if (b > 16522) r += 1;
+  return r + 65;
+}

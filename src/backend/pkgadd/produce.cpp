@@ -1,0 +1,474 @@
+// The pkgadd backend's output: for each component an SVR4 package
+// description (pkginfo, prototype, depend), a package set around several
+// components, and the Makefile that runs pkgmk and pkgtrans.
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdarg>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "backend/pkgadd/pkgadd.hpp"
+#include "common/diag.hpp"
+#include "common/fileio.hpp"
+#include "common/namecache.hpp"
+#include "driver/run.hpp"
+#include "model/settings.hpp"
+
+namespace {
+
+// ---- Which entries a prototype holds ------------------------------------
+
+/// Directories written as "d" lines (or left out silently when private).
+bool dir_line_pending(dfileptr_t d) {
+  return d->parent && !d->excluded() && !(d->sflags & pkgadd_sf::DIR_WRITTEN) &&
+         !(d->aflags & af::SYMLINK);
+}
+
+/// Directory links written as "s" lines.
+bool dir_link_pending(dfileptr_t d) {
+  return d->parent && !d->excluded() && !(d->sflags & pkgadd_sf::DIR_WRITTEN) &&
+         (d->aflags & af::SYMLINK) && !pkgadd_dir_private(d);
+}
+
+bool file_pending(dfileptr_t f) { return !f->excluded() && !(f->sflags & pkgadd_sf::FILE_WRITTEN); }
+
+/// The packages of a component that exist, each once, in list order.
+std::vector<pkgptr_t> member_packages(cmpntptr_t c) {
+  std::vector<pkgptr_t> out;
+  std::set<pkgptr_t> seen;
+  for (const varnode& n : c->subpackages)
+    if (pkgptr_t p = find_package(nullptr, n.name.c_str()); p && seen.insert(p).second)
+      out.push_back(p);
+  return out;
+}
+
+const std::string& category(cmpntptr_t c) {
+  return c->extra.empty() ? str_or_empty(opts.pkgadd_cat) : c->extra;
+}
+
+std::string link_text(pkgptr_t p, dfileptr_t e) {
+  return std::string(pkgadd_target_in_package(p, e).value_or(e->target.sv()));
+}
+
+/// Appends the owner (or, with `group`, the group) field of `e`; false
+/// after the error when the id has no name, and then nothing is appended.
+bool append_id(std::string& line, pkgptr_t p, dfileptr_t e, bool group, const char* kind) {
+  const std::uint32_t left = group ? pkgadd_af::GROUP_LEFT : pkgadd_af::OWNER_LEFT;
+  const std::uint32_t named = group ? af::GROUP : af::OWNER;
+  const std::uint32_t given = (group ? af::GID : af::UID) | named;
+  if (e->is_dir() && (e->aflags & left)) {
+    line += " ?";
+    return true;
+  }
+  if (!opts.imode && !(e->aflags & given)) {
+    line += " bin";
+    return true;
+  }
+  const char* name = nullptr;
+  if (e->aflags & named)
+    name = group ? e->group : e->owner;
+  else
+    name = group ? get_gidnm(e->gid) : get_uidnm(e->uid);
+  if (!name) {
+    error("in package `%s': could not %s(%d) for %s `.%s'.\n", p->name.c_str(),
+          group ? "getgrgid" : "getpwuid", static_cast<int>(group ? e->gid : e->uid), kind,
+          std::string(e->path.sv()).c_str());
+    return false;
+  }
+  line += ' ';
+  line += name;
+  return true;
+}
+
+// ---- Checks made before anything is written -------------------------------
+
+/// The prototype format separates fields by blanks and a path from its
+/// source by "="; a text holding either cannot be written.
+bool prototype_unsafe(std::string_view s) {
+  return s.find_first_of(" \t\n=") != std::string_view::npos;
+}
+
+const char* kind_of(dfileptr_t e) {
+  if (e->aflags & af::SYMLINK) return "symbolic link";
+  return e->is_dir() ? "directory" : "file";
+}
+
+constexpr const char* UNSAFE = "a blank, a tab, a newline or an `=' character";
+
+void check_path(pkgptr_t p, dfileptr_t e) {
+  if (prototype_unsafe(e->path.sv()))
+    error("in package `%s', the %s `%s' cannot be written to a prototype file, because its path "
+          "contains %s.\n",
+          p->name.c_str(), kind_of(e), std::string(e->path.sv()).c_str(), UNSAFE);
+}
+
+void check_target(pkgptr_t p, dfileptr_t e) {
+  const std::string target = link_text(p, e);
+  if (prototype_unsafe(target))
+    error("in package `%s', the symbolic link `%s' cannot be written to a prototype file, "
+          "because its target `%s' contains %s.\n",
+          p->name.c_str(), std::string(e->path.sv()).c_str(), target.c_str(), UNSAFE);
+}
+
+void check_exports(pkgptr_t p, dfileptr_t e) {
+  for (const strnode& x : e->exports)
+    if ((x.flags & ef::PLAIN) && prototype_unsafe(x.str))
+      error("in package `%s', the export `%s' of the %s `%s' cannot be written to a prototype "
+            "file, because it contains %s.\n",
+            p->name.c_str(), x.str.c_str(), kind_of(e), std::string(e->path.sv()).c_str(),
+            UNSAFE);
+}
+
+void check_ids(pkgptr_t p, dfileptr_t e) {
+  const char* kind = e->is_dir() ? "directory" : "file";
+  std::string fields;
+  append_id(fields, p, e, false, kind);
+  append_id(fields, p, e, true, kind);
+  for (const char* name : {e->owner, e->group})
+    if (name && prototype_unsafe(name))
+      error("in package `%s', the owner or group `%s' of the %s `%s' cannot be written to a "
+            "prototype file, because it contains %s.\n",
+            p->name.c_str(), name, kind, std::string(e->path.sv()).c_str(), UNSAFE);
+}
+
+void check_package(pkgptr_t p) {
+  if (prototype_unsafe(p->name))
+    error("the package name `%s' cannot be used as an installation class, because it contains "
+          "%s.\n",
+          p->name.c_str(), UNSAFE);
+  if (prototype_unsafe(p->reldir.sv()))
+    error("the directory `%s' of package `%s' cannot be written to a prototype file, because it "
+          "contains %s.\n",
+          std::string(p->reldir.sv()).c_str(), p->name.c_str(), UNSAFE);
+  for (dfileptr_t d : p->dirs) {
+    if (dir_line_pending(d) && !pkgadd_dir_private(d)) {
+      check_path(p, d);
+      check_ids(p, d);
+      check_exports(p, d);
+    } else if (dir_link_pending(d)) {
+      check_path(p, d);
+      check_target(p, d);
+    }
+  }
+  for (dfileptr_t f : p->files) {
+    if (!file_pending(f) || pkgadd_file_private(f)) continue;
+    check_path(p, f);
+    if (f->aflags & af::SYMLINK)
+      check_target(p, f);
+    else
+      check_ids(p, f);
+    check_exports(p, f);
+  }
+}
+
+// ---- Files ---------------------------------------------------------------
+
+/// An output file that is complete or not there at all.
+class Output {
+ public:
+  explicit Output(std::string path) : out_(std::move(path)) {
+    if (!out_.ok()) fail("\nfopen");
+  }
+  void printf(const char* format, ...) __attribute__((format(printf, 2, 3)));
+  void puts(const std::string& s) { out_.puts(s); }
+  void commit() {
+    if (!out_.commit()) fail("\nwrite");
+  }
+
+ private:
+  [[noreturn]] void fail(const char* label) {
+    perror_label(label);
+    fatal("failed to write to `%s'.\n", out_.path().c_str());
+  }
+  OutputFile out_;
+};
+
+void Output::printf(const char* format, ...) {
+  va_list ap;
+  va_start(ap, format);
+  puts(vstrprintf(format, ap));
+  va_end(ap);
+}
+
+void write_generated_by(Output& out) {
+  out.printf("# Automatically generated by Corvane %s (using pkgadd backend %s)\n#\n",
+             CORVANE_VER.c_str(), pkgadd_state.verstr.c_str());
+}
+
+/// The comment block of the set files: "#", the title line, "#", the generator.
+void write_set_header(Output& out, const char* what) {
+  out.printf("#\n# %s for set `%s', version %s\n#\n", what, str_or_empty(opts.prdcode).c_str(),
+             str_or_empty(opts.version).c_str());
+  write_generated_by(out);
+}
+
+/// Extra pkginfo variables that a package keeps in its cntl directory.
+void copy_pkginfo_vars(Output& out, pkgptr_t p) {
+  for (dfileptr_t f : p->files) {
+    if (!pkgadd_file_private(f) || f->nm.sv() != "pkginfo.vars") continue;
+    std::string text;
+    if (!read_file(std::string(f->abs.sv()), text)) continue;
+    if (!text.empty() && text.back() != '\n') text += '\n';
+    out.puts(text);
+  }
+}
+
+void write_pkginfo(const std::string& path, cmpntptr_t c) {
+  Output out(path);
+  out.printf("#\n# pkginfo file for for package `%s', version %s\n#\n", c->name.c_str(),
+             c->version.c_str());
+  write_generated_by(out);
+  out.printf("PKG=\"%s\"\nNAME=\"%s\"\nARCH=\"i386\"\nVERSION=\"%s\"\nCATEGORY=\"%s\"\nCLASSES=\"none",
+             c->name.c_str(), c->desc.c_str(), c->version.c_str(), category(c).c_str());
+  for (const varnode& n : c->subpackages) out.printf(" %s", n.name.c_str());
+  out.puts("\"\n");
+  for (const varnode& n : c->subpackages)
+    if (pkgptr_t p = find_package(nullptr, n.name.c_str())) copy_pkginfo_vars(out, p);
+  out.commit();
+}
+
+void write_set_pkginfo(const std::string& path) {
+  Output out(path);
+  write_set_header(out, "pkginfo file");
+  out.printf("PKG=\"%s\"\nNAME=\"%s\"\nARCH=\"i386\"\nVERSION=\"%s\"\nCATEGORY=\"%s\"\nCLASSES=\"none",
+             str_or_empty(opts.prdcode).c_str(), str_or_empty(opts.description).c_str(),
+             str_or_empty(opts.version).c_str(), "set");
+  out.puts("\"\n");
+  out.commit();
+}
+
+void write_exports(Output& out, const char* cls, dfileptr_t e) {
+  for (const strnode& x : e->exports)
+    if (x.flags & ef::PLAIN)
+      out.printf("s %s %s=%s\n", cls, x.str.c_str(), std::string(e->path.sv()).c_str());
+}
+
+void write_dir_line(Output& out, pkgptr_t p, dfileptr_t d) {
+  if (pkgadd_dir_private(d)) return;
+  std::string line = "d " + p->name + " " + std::string(d->path.sv());
+  if (d->aflags & pkgadd_af::MODE_LEFT)
+    line += " ?";
+  else
+    line += strprintf(" 0%o", d->mode & 07777);
+  append_id(line, p, d, false, "directory");
+  append_id(line, p, d, true, "directory");
+  line += '\n';
+  out.puts(line);
+  write_exports(out, p->name.c_str(), d);
+}
+
+void write_file_line(Output& out, pkgptr_t p, dfileptr_t f) {
+  const std::string path(f->path.sv());
+  if (f->aflags & af::SYMLINK) {
+    out.printf("s %s %s=%s\n\n", p->name.c_str(), path.c_str(), link_text(p, f).c_str());
+    return;
+  }
+  std::string_view source = opts.fmode ? f->path.sv() : f->dist.sv();
+  if (source.starts_with('/')) source.remove_prefix(1);
+  std::string line = strprintf("%s %s %s=", f->access == 2 ? "v" : "f", p->name.c_str(), path.c_str());
+  line += source;
+  line += strprintf(" 0%o", f->mode & 07777);
+  append_id(line, p, f, false, "file");
+  append_id(line, p, f, true, "file");
+  line += '\n';
+  out.puts(line);
+}
+
+void write_class_entries(Output& out, pkgptr_t p) {
+  const char* cls = p->name.c_str();
+  out.printf("#\n# Prototype entries for class: %s\n#\n", cls);
+  for (const strnode& v : p->verbatim) out.printf("%s\n", v.str.c_str());
+  out.puts("#\n# Directory entries\n#\n");
+  for (dfileptr_t d : p->dirs) {
+    if (!dir_line_pending(d)) continue;
+    write_dir_line(out, p, d);
+    d->sflags |= pkgadd_sf::DIR_WRITTEN;
+  }
+  for (dfileptr_t d : p->dirs)
+    if (dir_link_pending(d))
+      out.printf("s %s %s=%s\n", cls, std::string(d->path.sv()).c_str(), link_text(p, d).c_str());
+  if (!p->files.empty()) out.puts("#\n# File entries\n#\n");
+  for (dfileptr_t f : p->files) {
+    if (!file_pending(f)) continue;
+    f->sflags |= pkgadd_sf::FILE_WRITTEN;
+    if (pkgadd_file_private(f)) continue;
+    write_file_line(out, p, f);
+    write_exports(out, cls, f);
+  }
+}
+
+bool has_depend(cmpntptr_t c) { return !c->dependency.empty() || !c->replaces.empty(); }
+
+void write_prototype(const std::string& path, cmpntptr_t c) {
+  Output out(path);
+  out.printf("#\n# Prototype file for for package `%s', version %s\n", c->name.c_str(),
+             c->version.c_str());
+  write_generated_by(out);
+  out.puts("i pkginfo\n");
+  if (has_depend(c)) out.puts("i depend\n");
+  for (const strnode& v : c->verbatim) out.printf("%s\n", v.str.c_str());
+  for (pkgptr_t p : member_packages(c)) write_class_entries(out, p);
+  out.commit();
+}
+
+void write_set_prototype(const std::string& path) {
+  Output out(path);
+  out.printf("#\n# Prototype file for set `%s', version %s\n", str_or_empty(opts.prdcode).c_str(),
+             str_or_empty(opts.version).c_str());
+  write_generated_by(out);
+  out.puts("i pkginfo\ni setinfo\ni preinstall\ni response\ni request\n");
+  out.commit();
+}
+
+void write_depend(const std::string& path, cmpntptr_t c) {
+  Output out(path);
+  out.printf("#\n# Dependency file for for package `%s', version %s\n", c->name.c_str(),
+             c->version.c_str());
+  write_generated_by(out);
+  for (const varnode& n : c->dependency) out.printf("P %s %s\n", n.name.c_str(), n.value.c_str());
+  for (const varnode& n : c->replaces) out.printf("S %s %s\n", n.name.c_str(), n.value.c_str());
+  out.commit();
+}
+
+std::string component_names() {
+  std::string names;
+  for (cmpntptr_t c : model.cmpnts) names += (names.empty() ? "" : " ") + c->name;
+  return names;
+}
+
+void write_setinfo(const std::string& path) {
+  Output out(path);
+  write_set_header(out, "setinfo file");
+  for (cmpntptr_t c : model.cmpnts)
+    out.printf("%s\t1\ty\t%s\t%s\n", c->name.c_str(), category(c).c_str(), c->desc.c_str());
+  out.puts("\n");
+  out.commit();
+}
+
+void write_response(const std::string& path) {
+  Output out(path);
+  write_set_header(out, "response file");
+  out.puts("PKGLIST=" + component_names() + "\n");
+  out.commit();
+}
+
+void write_request(const std::string& path) {
+  Output out(path);
+  write_set_header(out, "request script");
+  out.puts("PKGLIST=\"" + component_names() + "\"\n");
+  out.puts("export PKGLIST\necho \"PKGLIST=$PKGLIST\" >> $1\n");
+  out.commit();
+}
+
+void write_preinstall(const std::string& path) {
+  Output out(path);
+  write_set_header(out, "preinstall script");
+  out.puts("for PKG in $PKGLIST; do\n\techo \"$PKG\" >> $SETLIST\ndone\n");
+  out.commit();
+}
+
+void make_component_dir(const std::string& path) {
+  if (mkdir(path.c_str(), 0755) == 0 || errno == EEXIST) return;
+  perror_label("\nmkdir");
+  fatal("failed to create directory `%s'.\n", path.c_str());
+}
+
+void write_makefile_head(Output& out) {
+  out.puts("#\n# Simple make script to produce pkgadd-installable datastream\n#\n");
+  write_generated_by(out);
+  out.printf("PRDCODE = %s\n", str_or_empty(opts.prdcode).c_str());
+}
+
+void write_single_makefile(const std::string& path) {
+  Output out(path);
+  write_makefile_head(out);
+  out.puts(
+      "all: $(PRDCODE).pkg\n\n"
+      "$(PRDCODE).pkg: input/prototype\n"
+      "\t@[ -d archives ] || mkdir archives; \\\n"
+      "\t  pkgmk -b `pwd`/dist -f input/prototype -d `pwd`/archives && \\\n"
+      "\t  pkgtrans -s `pwd`/archives `pwd`/$@ all\n\n"
+      "check_arch:\n"
+      "\t@if test ! -d archives; then mkdir archives; fi\n\n"
+      "clean:\n"
+      "\t@rm -rf $(PRDCODE).pkg archives\n");
+  out.commit();
+}
+
+long long part_limit(std::int64_t largest) {
+  return pkgadd_blocks(std::max(opts.pkgadd_limit, largest));
+}
+
+void write_set_makefile(const std::string& path) {
+  Output out(path);
+  write_makefile_head(out);
+  out.puts("PKGSTAMPS =");
+  for (cmpntptr_t c : model.cmpnts) out.printf(" %s.stamp", c->name.c_str());
+  out.printf(
+      "\nPKGLIST=$(PKGSTAMPS:.stamp=)\n\n"
+      "all: $(PRDCODE).pkg\n\n"
+      "$(PRDCODE).pkg: $(PKGSTAMPS)\n"
+      "\t@rm -fr archives/$(PRDCODE); \\\n"
+      "\t  pkgmk -B 512 -l %lld -b `pwd`/dist -f input/prototype -d `pwd`/archives && \\\n"
+      "\t  pkgtrans -s `pwd`/archives `pwd`/$@ $(PRDCODE) $(PKGLIST)\n\n",
+      part_limit(pkgadd_state.biggest));
+  for (cmpntptr_t c : model.cmpnts) {
+    const char* n = c->name.c_str();
+    out.printf("%s.stamp: archives/%s/pkgmap\n\t@touch $@\n\n", n, n);
+    out.printf(
+        "archives/%s/pkgmap: input/%s/prototype\n"
+        "\t@[ -d archives ] || mkdir archives; \\\n"
+        "\t  rm -fr archives/%s; \\\n"
+        "\t  pkgmk -B 512 -l %lld -b `pwd`/dist -f input/%s/prototype -d `pwd`/archives\n\n",
+        n, n, n, part_limit(c->sizes.largest), n);
+  }
+  out.puts("clean:\n\t@rm -fr $(PRDCODE).pkg archives $(PKGSTAMPS)\n");
+  out.commit();
+}
+
+void produce_single(const std::string& dir, cmpntptr_t c) {
+  write_pkginfo(dir + "/pkginfo", c);
+  write_prototype(dir + "/prototype", c);
+  if (has_depend(c)) write_depend(dir + "/depend", c);
+  write_single_makefile(str_or_empty(opts.basedir) + "/Makefile");
+}
+
+void produce_set(const std::string& dir) {
+  write_set_pkginfo(dir + "/pkginfo");
+  write_setinfo(dir + "/setinfo");
+  write_response(dir + "/response");
+  write_request(dir + "/request");
+  write_preinstall(dir + "/preinstall");
+  for (cmpntptr_t c : model.cmpnts) {
+    make_component_dir(dir + "/" + c->name);
+    write_pkginfo(dir + "/" + c->name + "/pkginfo", c);
+  }
+  write_set_prototype(dir + "/prototype");
+  for (cmpntptr_t c : model.cmpnts) write_prototype(dir + "/" + c->name + "/prototype", c);
+  for (cmpntptr_t c : model.cmpnts)
+    if (has_depend(c)) write_depend(dir + "/" + c->name + "/depend", c);
+  write_set_makefile(str_or_empty(opts.basedir) + "/Makefile");
+}
+
+}  // namespace
+
+void pkgadd_check_output() {
+  std::set<pkgptr_t> seen;
+  for (cmpntptr_t c : model.cmpnts)
+    for (pkgptr_t p : member_packages(c))
+      if (seen.insert(p).second) check_package(p);
+}
+
+void pkgadd_produce() {
+  const std::string& dir = str_or_empty(opts.pkgdir);
+  // The checks refuse a run without components; this only keeps a direct
+  // call from writing a package of nothing.
+  if (model.cmpnts.empty()) return;
+  if (model.cmpnts.size() == 1)
+    produce_single(dir, model.cmpnts.front());
+  else
+    produce_set(dir);
+}
