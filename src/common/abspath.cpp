@@ -66,3 +66,11 @@ std::optional<std::string> abspath(std::string_view name) {
   cwd.resize(cwd.find('\0'));
   return abspath_from(name, cwd);
 }
+
+std::optional<std::string> abspath(const char* name) {
+  if (!name) {
+    errno = EINVAL;
+    return std::nullopt;
+  }
+  return abspath(std::string_view(name));
+}

@@ -9,5 +9,7 @@
 /// the working directory; "", ".", ".." and repeated slashes folded).
 /// Empty `name`: nullopt with errno ENOENT; a failing getcwd: nullopt with its errno.
 std::optional<std::string> abspath(std::string_view name);
+/// Same for a C string; a null `name` gives nullopt with errno EINVAL.
+std::optional<std::string> abspath(const char* name);
 /// Same, relative names taken from `cwd` instead of the working directory.
 std::optional<std::string> abspath_from(std::string_view name, std::string_view cwd);

@@ -1,6 +1,11 @@
 #include "common/memory.hpp"
 
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <new>
 
 #include "common/diag.hpp"
@@ -9,43 +14,157 @@
 namespace {
 
 constexpr std::size_t ARENA_BLOCK = 1 << 20;
+// Texts larger than this get a block of their own, so that the rest of the
+// current block is not thrown away.
+constexpr std::size_t ARENA_OWN_BLOCK = ARENA_BLOCK / 4;
+// Given back when memory runs out, so that the fatal report can still
+// format and print its message.
+constexpr std::size_t RESERVE_SIZE = 256 * 1024;
+
+void* reserve = nullptr;
+// Size of the request that made operator new call the new-handler.
+std::size_t failed_request = 0;
+
+[[noreturn]] void end_after_report() { _exit(1); }
+
+// Readies the fatal report of a failed allocation: gives back the reserve
+// so the report can format its message, and makes sure the run ends with
+// status 1 even if the report's throw passes a function that cannot throw.
+void before_oom_report() {
+  std::free(reserve);
+  reserve = nullptr;
+  std::set_new_handler(nullptr);
+  std::set_terminate(end_after_report);
+}
 
 void out_of_memory() {
-  std::set_new_handler(nullptr);  // fatal() itself may allocate
-  fatal("could not allocate %d byte%s.\n", 0, plural(0));
+  const std::size_t n = failed_request;
+  failed_request = 0;
+  before_oom_report();
+  fatal("could not allocate %zu byte%s.\n", n, plural(n));
+}
+
+void* new_block(std::size_t n) {
+  if (n == 0) n = 1;
+  for (;;) {
+    if (void* p = std::malloc(n)) return p;
+    std::new_handler h = std::get_new_handler();
+    if (!h) throw std::bad_alloc();
+    failed_request = n;
+    h();
+  }
 }
 
 }  // namespace
 
-void install_alloc_failure_handler() { std::set_new_handler(out_of_memory); }
-
-void* Arena::alloc(std::size_t n) {
-  n = (n + alignof(std::max_align_t) - 1) & ~(alignof(std::max_align_t) - 1);
-  if (n > left_) {
-    std::size_t size = n > ARENA_BLOCK ? n : ARENA_BLOCK;
-    blocks_.emplace_back(new char[size]);
-    cur_ = blocks_.back().get();
-    left_ = size;
+// The global allocation functions are replaced so that the new-handler
+// knows the size that could not be had. They allocate with malloc and
+// release with free, in every form whose partner is replaced too.
+void* operator new(std::size_t n) { return new_block(n); }
+void* operator new[](std::size_t n) { return new_block(n); }
+void* operator new(std::size_t n, const std::nothrow_t&) noexcept {
+  try {
+    return new_block(n);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
   }
-  void* p = cur_;
+}
+void* operator new[](std::size_t n, const std::nothrow_t&) noexcept {
+  try {
+    return new_block(n);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
+
+void install_alloc_failure_handler() {
+  if (!reserve) reserve = std::malloc(RESERVE_SIZE);
+  std::set_new_handler(out_of_memory);
+}
+
+void* xmalloc(std::size_t size) {
+  void* p = std::calloc(1, size ? size : 1);
+  if (!p) {
+    before_oom_report();
+    fatal("could not allocate %zu byte%s.\n", size, plural(size));
+  }
+  return p;
+}
+
+void* xcalloc(std::size_t count, std::size_t size) {
+  void* p = std::calloc(count ? count : 1, size ? size : 1);
+  if (!p) {
+    before_oom_report();
+    fatal("could not allocate %zu x %zu byte%s.\n", count, size, plural(size));
+  }
+  return p;
+}
+
+void* xrealloc(void* ptr, std::size_t size) {
+  if (!ptr) return xmalloc(size);
+  void* p = std::realloc(ptr, size ? size : 1);
+  if (!p) {
+    before_oom_report();
+    fatal("could not reallocate %zu byte%s.\n", size, plural(size));
+  }
+  return p;
+}
+
+char* xstrdup(const char* s) {
+  char* p = ::strdup(s ? s : "");
+  if (!p) {
+    before_oom_report();
+    fatal("could not duplicate string.\n");
+  }
+  return p;
+}
+
+void xfree(void* ptr) {
+  if (!ptr) fatal("free(NULL)? I think NOT!\n");
+  std::free(ptr);
+}
+
+char* Arena::take(std::size_t n) {
+  if (n > ARENA_OWN_BLOCK) {
+    blocks_.emplace_back(new char[n]);
+    return blocks_.back().get();
+  }
+  if (n > left_) {
+    blocks_.emplace_back(new char[ARENA_BLOCK]);
+    cur_ = blocks_.back().get();
+    left_ = ARENA_BLOCK;
+  }
+  char* p = cur_;
   cur_ += n;
   left_ -= n;
   return p;
 }
 
-const char* Arena::strdup(std::string_view s) {
-  // Texts need no alignment; take bytes directly to keep paths dense.
-  std::size_t n = s.size() + 1;
-  if (n > left_) {
-    std::size_t size = n > ARENA_BLOCK ? n : ARENA_BLOCK;
-    blocks_.emplace_back(new char[size]);
-    cur_ = blocks_.back().get();
-    left_ = size;
+void* Arena::alloc(std::size_t n) {
+  constexpr std::size_t align = alignof(std::max_align_t);
+  // Blocks come from new[], which aligns for any object; keep the bump
+  // pointer aligned as well.
+  std::size_t pad = reinterpret_cast<std::uintptr_t>(cur_) % align;
+  if (pad && left_ >= align - pad) {
+    cur_ += align - pad;
+    left_ -= align - pad;
+  } else if (pad) {
+    left_ = 0;
   }
-  char* p = cur_;
+  n = (n + align - 1) & ~(align - 1);
+  return take(n ? n : align);
+}
+
+const char* Arena::strdup(std::string_view s) {
+  // Texts need no alignment; they are packed to keep paths dense.
+  char* p = take(s.size() + 1);
   std::memcpy(p, s.data(), s.size());
   p[s.size()] = '\0';
-  cur_ += n;
-  left_ -= n;
   return p;
 }

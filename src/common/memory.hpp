@@ -7,9 +7,22 @@
 #include <string_view>
 #include <vector>
 
-/// Installs the new-handler that ends the process with
-/// "could not allocate %d byte%s." when memory runs out.
+/// Makes running out of memory end the run: every failing `new` then
+/// reports "could not allocate N bytes." (N the size asked for) through
+/// fatal() and the run ends with status 1.
 void install_alloc_failure_handler();
+
+/// Zero-filled block of `size` bytes; ends the run when there is no memory.
+void* xmalloc(std::size_t size);
+/// Zero-filled block of count x size bytes; ends the run when there is no memory.
+void* xcalloc(std::size_t count, std::size_t size);
+/// `ptr` resized to `size` bytes (new bytes not cleared); a null `ptr`
+/// behaves as xmalloc(size). Ends the run when there is no memory.
+void* xrealloc(void* ptr, std::size_t size);
+/// malloc'ed copy of `s`; a null `s` gives a new empty string.
+char* xstrdup(const char* s);
+/// Releases a block of the functions above; a null `ptr` is fatal.
+void xfree(void* ptr);
 
 /// Bump allocator for texts that live until the process ends; one
 /// allocation per 1 MiB instead of one per text.
@@ -22,6 +35,8 @@ class Arena {
   void clear() { blocks_.clear(); left_ = 0; cur_ = nullptr; }
 
  private:
+  char* take(std::size_t n);
+
   std::vector<std::unique_ptr<char[]>> blocks_;
   char* cur_ = nullptr;
   std::size_t left_ = 0;

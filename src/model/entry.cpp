@@ -29,22 +29,70 @@ void commpaths(const char* path, std::size_t len, attrent& e, pkgptr_t pkg) {
     e.nm = newpath(abs.substr(slash + 1));
 }
 
+void commpaths_dup(std::string_view path, attrent& e, pkgptr_t pkg) {
+  commpaths(model_strdup(path), path.size(), e, pkg);
+}
+
 namespace {
 
-// Finds an entry of `list` with the full path `path`. The package arrays are
-// in creation order here, so this is a walk; callers in the scan use the
-// sorted indexes instead.
-dfileptr_t find_by_abs(const std::vector<dfileptr_t>& list, std::string_view path) {
+// The per-package lookup by full path (abs_lookup). Slots hold
+// (position + 1) << 32 | hash, so probing compares hashes without touching
+// the entries; the text decides only among equal hashes.
+constexpr std::size_t LOOKUP_MIN_SLOTS = 64;
+
+std::uint32_t slot_hash(std::uint64_t slot) { return static_cast<std::uint32_t>(slot); }
+std::size_t slot_pos(std::uint64_t slot) { return static_cast<std::size_t>(slot >> 32) - 1; }
+
+// The path hash is a multiply-xor over the bytes, so its low bits are weak;
+// a second multiplication spreads all of them over the slot index.
+std::size_t home_slot(std::uint32_t h, std::size_t nslots) {
+  return static_cast<std::size_t>((h * 0x9E3779B97F4A7C15ull) >> 32) & (nslots - 1);
+}
+
+void grow_lookup(abs_lookup& lk) {
+  std::vector<std::uint64_t> old;
+  old.swap(lk.slots);
+  lk.slots.assign(old.empty() ? LOOKUP_MIN_SLOTS : old.size() * 2, 0);
+  const std::size_t mask = lk.slots.size() - 1;
+  for (std::uint64_t s : old) {
+    if (!s) continue;
+    std::size_t i = home_slot(slot_hash(s), lk.slots.size());
+    while (lk.slots[i]) i = (i + 1) & mask;
+    lk.slots[i] = s;
+  }
+}
+
+// Enters entry `pos` of `list` unless an earlier entry has the same path.
+void enter(abs_lookup& lk, const std::vector<dfileptr_t>& list, std::size_t pos) {
+  if ((lk.used + 1) * 10 > lk.slots.size() * 7) grow_lookup(lk);
+  const path_t& abs = list[pos]->abs;
+  const std::size_t mask = lk.slots.size() - 1;
+  std::size_t i = home_slot(abs.hash, lk.slots.size());
+  for (; lk.slots[i]; i = (i + 1) & mask)
+    if (slot_hash(lk.slots[i]) == abs.hash && list[slot_pos(lk.slots[i])]->abs.sv() == abs.sv())
+      return;
+  lk.slots[i] = (static_cast<std::uint64_t>(pos + 1) << 32) | abs.hash;
+  ++lk.used;
+}
+
+// The first entry of `list` (creation order) whose full path is `path`.
+dfileptr_t find_by_abs(abs_lookup& lk, const std::vector<dfileptr_t>& list, std::string_view path) {
+  if (lk.covered > list.size()) lk = abs_lookup{};  // the array was cut back: start over
+  for (; lk.covered < list.size(); ++lk.covered) enter(lk, list, lk.covered);
+  if (lk.slots.empty()) return nullptr;
   const std::uint32_t h = mkhashval(path);
-  for (dfileptr_t e : list)
-    if (e->abs.hash == h && e->abs.sv() == path) return e;
+  const std::size_t mask = lk.slots.size() - 1;
+  for (std::size_t i = home_slot(h, lk.slots.size()); lk.slots[i]; i = (i + 1) & mask) {
+    if (slot_hash(lk.slots[i]) != h) continue;
+    dfileptr_t e = list[slot_pos(lk.slots[i])];
+    if (e->abs.sv() == path) return e;
+  }
   return nullptr;
 }
 
 dfileptr_t make_entry(std::string_view path, pkgptr_t pkg, std::int32_t type) {
   dfileptr_t e = model.entries.make();
-  const char* text = model_strdup(path);
-  commpaths(text, path.size(), *e, pkg);
+  commpaths_dup(path, *e, pkg);
   e->type = type;
   e->master = e;
   e->pkg = pkg;
@@ -55,7 +103,7 @@ dfileptr_t make_entry(std::string_view path, pkgptr_t pkg, std::int32_t type) {
 
 dfileptr_t add_new_file(std::string_view path, pkgptr_t pkg, int check) {
   if (check)
-    if (dfileptr_t e = find_by_abs(pkg->files, path)) return e;
+    if (dfileptr_t e = find_by_abs(pkg->files_by_abs, pkg->files, path)) return e;
   dfileptr_t e = make_entry(path, pkg, ENT_FILE);
   model.files.push_back(e);
   pkg->files.push_back(e);
@@ -64,7 +112,7 @@ dfileptr_t add_new_file(std::string_view path, pkgptr_t pkg, int check) {
 
 dfileptr_t add_new_directory(std::string_view path, pkgptr_t pkg, int check) {
   if (check)
-    if (dfileptr_t e = find_by_abs(pkg->dirs, path)) return e;
+    if (dfileptr_t e = find_by_abs(pkg->dirs_by_abs, pkg->dirs, path)) return e;
   dfileptr_t e = make_entry(path, pkg, ENT_DIR);
   e->dt = std::make_unique<dirtail>();
   model.dirs.push_back(e);
@@ -76,8 +124,8 @@ int likely_filetype(const char* path, std::uint32_t& mode, std::int32_t& phase) 
   struct rule {
     const char* patterns[3];
     std::uint32_t mode;
-    int verdict;
-    bool early;
+    int verdict;  // 0 static, 1 variable
+    bool early;   // shared libraries are installed in the early phase
   };
   static const rule rules[] = {
       {{"*/bin/*"}, 0755, 0, false},
@@ -88,7 +136,7 @@ int likely_filetype(const char* path, std::uint32_t& mode, std::int32_t& phase) 
       {{"/etc/*/*", "*/etc/*/*"}, 0644, 1, false},
       {{"*.so*"}, 0555, 0, true},
   };
-  int d = opts.smode ? 0 : opts.vmode ? 1 : -1;
+  const int decided = opts.smode ? 0 : opts.vmode ? 1 : -1;
   int verdict = 0;
   for (const rule& r : rules) {
     bool hit = false;
@@ -100,5 +148,5 @@ int likely_filetype(const char* path, std::uint32_t& mode, std::int32_t& phase) 
     verdict = r.verdict;
     break;
   }
-  return d >= 0 ? d : verdict;
+  return decided >= 0 ? decided : verdict;
 }

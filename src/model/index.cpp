@@ -3,6 +3,8 @@
 #include <fnmatch.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <string>
 
 bool qsbscb_file_hname(dfileptr_t a, dfileptr_t b) { return a->nm.hash < b->nm.hash; }
 bool qsbscb_file_hpath(dfileptr_t a, dfileptr_t b) { return a->path.hash < b->path.hash; }
@@ -28,14 +30,31 @@ dfileptr_t find_in(std::string_view key, const std::vector<dfileptr_t>& index,
   return nullptr;
 }
 
-template <class Less>
-void sorted_copy(std::vector<dfileptr_t>& dst, const std::vector<dfileptr_t>& src, Less less) {
-  dst.assign(src.begin(), src.end());
+// dst = src sorted by key(entry), entries with equal keys in creation
+// order. The (key, position) pairs are sorted in one contiguous array
+// instead of following two entry pointers per comparison, which is what
+// makes sorting a million entries cheap; the position also fixes the order
+// of equal keys, so every run orders them the same way.
+template <class Key>
+void sorted_copy(std::vector<dfileptr_t>& dst, const std::vector<dfileptr_t>& src, Key key) {
+  struct item {
+    std::uint64_t key;
+    std::size_t pos;
+  };
+  std::vector<item> items(src.size());
+  for (std::size_t i = 0; i < src.size(); ++i) items[i] = {key(src[i]), i};
+  std::sort(items.begin(), items.end(), [](const item& a, const item& b) {
+    return a.key != b.key ? a.key < b.key : a.pos < b.pos;
+  });
+  dst.resize(src.size());
   dst.shrink_to_fit();
-  // A stable sort keeps equal hashes in creation order, so every run
-  // orders them the same way.
-  std::stable_sort(dst.begin(), dst.end(), less);
+  for (std::size_t i = 0; i < items.size(); ++i) dst[i] = src[items[i].pos];
 }
+
+std::uint64_t name_hash(dfileptr_t e) { return e->nm.hash; }
+std::uint64_t path_hash(dfileptr_t e) { return e->path.hash; }
+std::uint64_t abs_hash(dfileptr_t e) { return e->abs.hash; }
+std::uint64_t inode(dfileptr_t e) { return e->ino; }
 
 }  // namespace
 
@@ -76,7 +95,11 @@ attrent* find_alist(const char* name, std::vector<attrent>& patterns, std::size_
   for (std::size_t i = index ? *index : 0; i < patterns.size(); ++i) {
     attrent& p = patterns[i];
     int flags = (p.aflags & af::PATHMATCH) ? FNM_PATHNAME : 0;
-    if (fnmatch(p.path.str, name, flags) != 0) continue;
+    // fnmatch needs a terminated pattern; a path_t may end inside a longer text.
+    const char* pattern = p.path.str;
+    std::string copy;
+    if (pattern[p.path.len] != '\0') pattern = (copy = std::string(p.path.sv())).c_str();
+    if (fnmatch(pattern, name, flags) != 0) continue;
     if (find_match_in_strlist(name, p.except)) continue;
     if (index) *index = i;
     return &p;
@@ -87,21 +110,21 @@ attrent* find_alist(const char* name, std::vector<attrent>& patterns, std::size_
 void package_resize_and_sort(pkgptr_t pkg) {
   pkg->dirs.shrink_to_fit();
   pkg->files.shrink_to_fit();
-  sorted_copy(pkg->dirs_path, pkg->dirs, qsbscb_dir_hpath);
-  sorted_copy(pkg->files_inode, pkg->files, qsbscb_file_inode);
-  sorted_copy(pkg->files_path, pkg->files, qsbscb_file_hpath);
-  sorted_copy(pkg->files_nm, pkg->files, qsbscb_file_hname);
+  sorted_copy(pkg->dirs_path, pkg->dirs, path_hash);
+  sorted_copy(pkg->files_inode, pkg->files, inode);
+  sorted_copy(pkg->files_path, pkg->files, path_hash);
+  sorted_copy(pkg->files_nm, pkg->files, name_hash);
 }
 
 void resize_and_sort_lists() {
   if (!model.files.empty()) {
-    sorted_copy(model.files_nm, model.files, qsbscb_file_hname);
-    sorted_copy(model.files_path, model.files, qsbscb_file_hpath);
-    sorted_copy(model.files_abs, model.files, qsbscb_file_habs);
+    sorted_copy(model.files_nm, model.files, name_hash);
+    sorted_copy(model.files_path, model.files, path_hash);
+    sorted_copy(model.files_abs, model.files, abs_hash);
   }
   if (!model.dirs.empty()) {
-    sorted_copy(model.dirs_path, model.dirs, qsbscb_dir_hpath);
-    sorted_copy(model.dirs_abs, model.dirs, qsbscb_dir_habs);
+    sorted_copy(model.dirs_path, model.dirs, path_hash);
+    sorted_copy(model.dirs_abs, model.dirs, abs_hash);
   }
 }
 
@@ -109,14 +132,14 @@ void take_declared_snapshot() {
   model.have_snapshot = true;
   if (!model.files.empty()) {
     model.t_files = model.files;
-    sorted_copy(model.t_files_nm, model.files, qsbscb_file_hname);
-    sorted_copy(model.t_files_path, model.files, qsbscb_file_hpath);
-    sorted_copy(model.t_files_abs, model.files, qsbscb_file_habs);
+    sorted_copy(model.t_files_nm, model.files, name_hash);
+    sorted_copy(model.t_files_path, model.files, path_hash);
+    sorted_copy(model.t_files_abs, model.files, abs_hash);
   }
   if (!model.dirs.empty()) {
     model.t_dirs = model.dirs;
-    sorted_copy(model.t_dirs_path, model.dirs, qsbscb_dir_hpath);
-    sorted_copy(model.t_dirs_abs, model.dirs, qsbscb_dir_habs);
+    sorted_copy(model.t_dirs_path, model.dirs, path_hash);
+    sorted_copy(model.t_dirs_abs, model.dirs, abs_hash);
   }
 }
 

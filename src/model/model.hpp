@@ -164,6 +164,18 @@ struct cmpnt_sizes {
   std::int64_t largest = 0;
 };
 
+/// A package's entries of one kind by full path, for the checked adds of
+/// add_new_file/add_new_directory: an open-addressed table that holds, for
+/// the first entry (in creation order) of each full path, the path's hash
+/// and the entry's position in the package's creation-order array. It is
+/// made by the first checked add and brought up to date by each later one,
+/// so a package that is never checked costs nothing.
+struct abs_lookup {
+  std::vector<std::uint64_t> slots;  ///< (position + 1) << 32 | hash; 0 = free
+  std::size_t covered = 0;           ///< leading entries of the array already entered
+  std::size_t used = 0;              ///< slots in use
+};
+
 struct package {
   std::string name;
   std::string desc;
@@ -185,6 +197,7 @@ struct package {
   std::int32_t defphase = 0;
   std::int32_t defaccess = 0;
   cmpntptr_t cmpnt = nullptr;
+  abs_lookup files_by_abs, dirs_by_abs;  ///< used by add_new_file/add_new_directory
 };
 
 struct component {
@@ -252,11 +265,15 @@ inline const char* model_strdup(std::string_view s) { return model.text.strdup(s
 
 /// Fills abs, dist, path and nm of `entry` from `path` (an arena text).
 void commpaths(const char* path, std::size_t len, attrent& entry, pkgptr_t pkg);
+/// The same with an arena copy of `path`.
+void commpaths_dup(std::string_view path, attrent& entry, pkgptr_t pkg);
 
-/// A new file entry for `path` in `pkg`; with `check` an existing file of
-/// the package with the same full path is returned instead.
+/// A new file entry for `path` in `pkg`; with `check` non-zero the first
+/// file of the package (in creation order) whose full path is `path` is
+/// returned instead, when there is one.
 dfileptr_t add_new_file(std::string_view path, pkgptr_t pkg, int check);
-/// The same for directories (check 1 and 2 both reuse an existing entry).
+/// The same for directories (check 1 and 2 both reuse an existing entry;
+/// the text is always copied, so the caller keeps `path` either way).
 dfileptr_t add_new_directory(std::string_view path, pkgptr_t pkg, int check);
 
 /// A new package, or the existing one (with an error when `defined`).

@@ -2,7 +2,6 @@
 #include "model/model.hpp"
 #include "model/settings.hpp"
 
-
 pkgptr_t find_package(const char* dir, const char* name) {
   if (opts.fmode) return model.packages.empty() ? nullptr : model.packages.front();
   for (pkgptr_t p : model.packages) {
@@ -17,7 +16,10 @@ pkgptr_t new_package(std::string_view dir, std::string_view desc, std::string_vi
                      std::string_view extra, int defined) {
   if (opts.fmode && !model.packages.empty()) return model.packages.front();
   std::string dirs(dir), names(name);
-  if (pkgptr_t old = find_package(dirs.c_str(), names.c_str())) {
+  // An empty directory or name is one not given: it must not match the
+  // empty texts of other packages.
+  if (pkgptr_t old = find_package(dirs.empty() ? nullptr : dirs.c_str(),
+                                  names.empty() ? nullptr : names.c_str())) {
     if (defined) {
       error("Package directory '%s' or name '%s' is already defined. The duplicate entry has:\n"
             "\tDirectory\t\t: %s\n\tPackage Name\t: %s\n",
