@@ -45,6 +45,7 @@ TEST_F(SysPost, WellKnownDirectoriesGetTheirOwnersModesAndGivenBits) {
     d->aflags |= af::UID | af::OWNER;
   }
   ASSERT_EQ(hash("/SB0dyt"), hash("/usr"));
+  opts.mmode = 1;  // keeps the empty /usr/man/man1
   EXPECT_EQ(syspost_postproc({.sysdir_aflags = PKGADD_MARKS}), 1);
   package_resize_and_sort(p);
   for (const row& r : rows) {
