@@ -1,0 +1,117 @@
+// String lists, the hash they are keyed by, and the small text helpers.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "common/hash.hpp"
+#include "common/lists.hpp"
+#include "common/strutil.hpp"
+
+namespace {
+
+// Two different texts with the same hash (found by a search over "k<n>").
+constexpr const char* COLLIDE_A = "k512789";
+constexpr const char* COLLIDE_B = "k749192";
+
+template <class List>
+std::vector<std::string> texts(const List& l) {
+  std::vector<std::string> out;
+  for (const auto& n : l) out.push_back(n.str);
+  return out;
+}
+
+}  // namespace
+
+TEST(Hash, KnownValuesAndCollision) {
+  static_assert(mkhashval("") == 0u);
+  EXPECT_EQ(mkhashval("a"), 97u);
+  EXPECT_EQ(mkhashval("ab"), 1627429073u);
+  EXPECT_EQ(mkhashval("\xff"), 255u);  // bytes count as unsigned
+  EXPECT_EQ(mkhashval(COLLIDE_A), 1882886441u);
+  EXPECT_EQ(mkhashval(COLLIDE_A), mkhashval(COLLIDE_B));
+  // A common suffix keeps the collision (the state after both texts is equal).
+  EXPECT_EQ(mkhashval(std::string(COLLIDE_A) + "/x"), mkhashval(std::string(COLLIDE_B) + "/x"));
+}
+
+TEST(Strlist, AddKeepsOrderAndUpdatesInPlace) {
+  strlist l;
+  EXPECT_EQ(find_strlist("x", l), nullptr);
+  strnode* x = add_strlist("x", 1, l);
+  add_strlist("y", 2, l);
+  strnode* again = add_strlist("x", 4, l);
+  EXPECT_EQ(again, x);
+  EXPECT_EQ(x->flags, 4u);
+  EXPECT_EQ(x->hash, mkhashval("x"));
+  EXPECT_EQ(texts(l), (std::vector<std::string>{"x", "y"}));
+  EXPECT_EQ(l.head, x);
+  EXPECT_EQ(l.tail->str, "y");
+  EXPECT_EQ(find_strlist("y", l)->flags, 2u);
+}
+
+TEST(Strlist, EqualHashesAreDifferentKeys) {
+  strlist l;
+  strnode* a = add_strlist(COLLIDE_A, 1, l);
+  strnode* b = add_strlist(COLLIDE_B, 2, l);
+  EXPECT_NE(a, b);
+  EXPECT_EQ(find_strlist(COLLIDE_A, l), a);
+  EXPECT_EQ(find_strlist(COLLIDE_B, l), b);
+  EXPECT_EQ(add_strlist(COLLIDE_B, 8, l), b);
+  EXPECT_EQ(a->flags, 1u);
+  EXPECT_EQ(b->flags, 8u);
+
+  varlist v;
+  add_varlist(COLLIDE_A, "1", v);
+  add_varlist(COLLIDE_B, "2", v);
+  EXPECT_EQ(find_varlist(COLLIDE_A, v)->value, "1");
+  EXPECT_EQ(find_varlist(COLLIDE_B, v)->value, "2");
+  EXPECT_EQ(find_varlist("k0", v), nullptr);
+}
+
+TEST(Strelist, ReAddKeepsTheExceptions) {
+  strelist l;
+  strenode* n = add_strelist("*.o", 0, l);
+  add_strlist("*/keep.o", 0, n->sub);
+  EXPECT_EQ(add_strelist("*.o", 1, l), n);
+  EXPECT_EQ(n->flags, 1u);
+  ASSERT_NE(n->sub.head, nullptr);
+  EXPECT_EQ(n->sub.head->str, "*/keep.o");
+  EXPECT_TRUE(add_strelist("*.a", 0, l)->sub.empty());
+}
+
+TEST(Varlist, ReplaceValueKeepsPosition) {
+  varlist l;
+  varnode* m = add_varlist("M", "1", l);
+  add_varlist("N", "x", l);
+  EXPECT_EQ(add_varlist("M", "2", l), m);
+  EXPECT_EQ(m->name, "M");
+  EXPECT_EQ(m->value, "2");
+  EXPECT_EQ(l.head, m);
+  int count = 0;
+  for (const varnode& n : l) count += n.name == "M";
+  EXPECT_EQ(count, 1);
+}
+
+TEST(Lists, MoveLeavesTheSourceEmpty) {
+  strlist a;
+  add_strlist("p", 0, a);
+  strlist b = std::move(a);
+  EXPECT_TRUE(a.empty());
+  EXPECT_EQ(texts(b), (std::vector<std::string>{"p"}));
+  add_strlist("q", 0, a);
+  EXPECT_EQ(texts(a), (std::vector<std::string>{"q"}));
+}
+
+TEST(Strutil, CaseConcatAndPlural) {
+  // No length limit: a 2000-character text is converted whole.
+  std::string longtext(2000, 'a');
+  EXPECT_EQ(strupper(longtext), std::string(2000, 'A'));
+  EXPECT_EQ(strupper("perl-5.x"), "PERL-5.X");
+  EXPECT_EQ(strlower("AbC-1"), "abc-1");
+  EXPECT_EQ(strxcat("only"), "only");
+  EXPECT_EQ(strxcat("/a", std::string("/b"), "/c"), "/a/b/c");
+  EXPECT_STREQ(plural(1), "");
+  EXPECT_STREQ(plural(0), "s");
+  EXPECT_STREQ(plural(2, "y", "ies"), "ies");
+  EXPECT_STREQ(plural(1, "y", "ies"), "y");
+}
