@@ -3,6 +3,7 @@
 // part limits, and the checks of features SVR4 packages cannot express.
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
 #include <set>
 #include <string>
 
@@ -217,7 +218,8 @@ int pkgadd_precmpnt(cmpntptr_t c) {
 }
 
 int pkgadd_finalcmpnt(cmpntptr_t c) {
-  c->sizes.smallest = 0x7fffffff;
+  // Sizes are 64-bit, so the start value must lie above every file size.
+  c->sizes.smallest = INT64_MAX;
   c->sizes.largest = 0;
   for (const varnode& n : c->subpackages) {
     // A member that does not exist was reported by the assembly already.

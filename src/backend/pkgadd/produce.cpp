@@ -287,9 +287,12 @@ void write_class_entries(Output& out, pkgptr_t p) {
     write_dir_line(out, p, d);
     d->sflags |= pkgadd_sf::DIR_WRITTEN;
   }
-  for (dfileptr_t d : p->dirs)
-    if (dir_link_pending(d))
-      out.printf("s %s %s=%s\n", cls, std::string(d->path.sv()).c_str(), link_text(p, d).c_str());
+  for (dfileptr_t d : p->dirs) {
+    if (!dir_link_pending(d)) continue;
+    out.printf("s %s %s=%s\n", cls, std::string(d->path.sv()).c_str(), link_text(p, d).c_str());
+    // Marked as well, so that a package listed twice still writes each entry once.
+    d->sflags |= pkgadd_sf::DIR_WRITTEN;
+  }
   if (!p->files.empty()) out.puts("#\n# File entries\n#\n");
   for (dfileptr_t f : p->files) {
     if (!file_pending(f)) continue;
