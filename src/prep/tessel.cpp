@@ -315,7 +315,8 @@ int resolve_include_pages(mandir_state& st) {
     if (j == none) continue;
     manpage& target = st.pages[j];
     if (target.flags & mpf::symlink) {
-      error("in directory `%s', the manual page `%s' is a simple '.so include' file, but the file it "
+      // The section marks keep ".so" from being taken as the end of a sentence.
+      error("in directory `%s', the manual page `%s' is a simple '\x02.so include\x02' file, but the file it "
             "points to (`%s') was a symbolic link to another file. This confuses me.\n",
             st.mandir.c_str(), st.pages[i].name.c_str(), so->c_str());
       return tesselrc::so_to_link;

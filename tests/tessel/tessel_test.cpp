@@ -1,0 +1,400 @@
+// The manual-page formatter on small section directories: what the
+// directories hold afterwards, what the pages hold, and the result codes
+// with their messages; and the tessel program around it.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <string>
+
+#include "common/diag.hpp"
+#include "prep/shellcmd.hpp"
+#include "prep/tessel.hpp"
+#include "support/capture.hpp"
+#include "support/testutil.hpp"
+
+namespace {
+
+using testutil::list_tree;
+using testutil::make_hardlink;
+using testutil::make_symlink;
+using testutil::read_file;
+using testutil::run_program;
+using testutil::RunOptions;
+using testutil::TempDir;
+using testutil::write_file;
+
+// A formatter whose output is predictable: every line marked.
+constexpr const char* kMarkFormat = "sed -e s/^/F:/";
+
+/// The contents of a compressed file (compress or gzip format).
+std::string uncompressed(const std::string& path) {
+  std::string cmd = "gzip -dc " + shell_word(path) + " 2>/dev/null";
+  FILE* p = popen(cmd.c_str(), "r");
+  std::string out;
+  char buf[4096];
+  while (std::size_t n = std::fread(buf, 1, sizeof buf, p)) out.append(buf, n);
+  pclose(p);
+  return out;
+}
+
+class Formatter : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    diag = Diagnostics{};
+    diag.columns = 1000;
+    manfmt = default_formatter();
+    manfmt.fmtcmd = kMarkFormat;
+    man1 = tmp / "usr/man/man1";
+    testutil::make_dirs(man1);
+  }
+  void TearDown() override { manfmt = default_formatter(); }
+
+  int format() { return tessel_directory(man1.c_str()); }
+  std::string tree() { return list_tree(tmp / "usr/man"); }
+
+  TempDir tmp;
+  std::string man1;
+};
+
+TEST_F(Formatter, SinglePageIsFormattedAndItsSourceCompressed) {
+  write_file(man1 + "/ls.1", ".TH LS 1\nls\n");
+  write_file(tmp / "usr/man/cat1/ls.1", "stale\n");
+  write_file(tmp / "usr/man/cat1/ls.1.gz", "stale\n");
+  EXPECT_EQ(format(), 0);
+  EXPECT_EQ(tree(),
+            "cat1/ 0755\n"
+            "cat1/ls.1.Z 0644\n"
+            "man1/ 0755\n"
+            "man1/ls.1.Z 0644\n");
+  EXPECT_EQ(uncompressed(tmp / "usr/man/cat1/ls.1.Z"), "F:.TH LS 1\nF:ls\n");
+  EXPECT_EQ(uncompressed(man1 + "/ls.1.Z"), ".TH LS 1\nls\n");
+  EXPECT_EQ(diag.errors, 0);
+}
+
+TEST_F(Formatter, CatDirectoryIsMadeBesideASectionWithASuffix) {
+  std::string man3x = tmp / "usr/man/man3x";
+  write_file(man3x + "/f.3x", "f\n");
+  EXPECT_EQ(tessel_directory(man3x.c_str()), 0);
+  EXPECT_EQ(tree(),
+            "cat3x/ 0755\n"
+            "cat3x/f.3x.Z 0644\n"
+            "man1/ 0755\n"
+            "man3x/ 0755\n"
+            "man3x/f.3x.Z 0644\n");
+}
+
+TEST_F(Formatter, CompressedSourcesAreDecompressedOrYieldToTheUncompressedPage) {
+  write_file(man1 + "/ls.1", "plain\n");
+  write_file(man1 + "/ls.1.gz", "never read\n");
+  write_file(tmp / "plain-z", "zipped\n");
+  ASSERT_EQ(std::system(("gzip -c " + tmp / "plain-z" + " > " + man1 + "/z.1.gz").c_str()), 0);
+  write_file(tmp / "plain-b", "bzipped\n");
+  ASSERT_EQ(std::system(("bzip2 -c " + tmp / "plain-b" + " > " + man1 + "/b.1.bz2").c_str()), 0);
+  EXPECT_EQ(format(), 0);
+  EXPECT_EQ(tree(),
+            "cat1/ 0755\n"
+            "cat1/b.1.Z 0644\n"
+            "cat1/ls.1.Z 0644\n"
+            "cat1/z.1.Z 0644\n"
+            "man1/ 0755\n"
+            "man1/b.1.Z 0644\n"
+            "man1/ls.1.Z 0644\n"
+            "man1/z.1.Z 0644\n");
+  EXPECT_EQ(uncompressed(tmp / "usr/man/cat1/ls.1.Z"), "F:plain\n");
+  EXPECT_EQ(uncompressed(tmp / "usr/man/cat1/z.1.Z"), "F:zipped\n");
+  EXPECT_EQ(uncompressed(tmp / "usr/man/cat1/b.1.Z"), "F:bzipped\n");
+  EXPECT_EQ(uncompressed(man1 + "/z.1.Z"), "zipped\n");
+}
+
+TEST_F(Formatter, OtherNamesOfAPageBecomeLinksInBothDirectories) {
+  write_file(man1 + "/a.1", "page a\n");
+  make_hardlink(man1 + "/a.1", man1 + "/b.1");
+  make_symlink("a.1", man1 + "/c.1");
+  EXPECT_EQ(format(), 0);
+  EXPECT_EQ(tree(),
+            "cat1/ 0755\n"
+            "cat1/a.1.Z 0644\n"
+            "cat1/b.1.Z -> a.1.Z\n"
+            "cat1/c.1.Z -> a.1.Z\n"
+            "man1/ 0755\n"
+            "man1/a.1.Z 0644\n"
+            "man1/b.1.Z -> a.1.Z\n"
+            "man1/c.1.Z -> a.1.Z\n");
+}
+
+TEST_F(Formatter, LinkTargetIsFormattedEvenWhenNamedAfterTheLink) {
+  write_file(man1 + "/z.1", "page z\n");
+  make_symlink("z.1", man1 + "/a.1");
+  EXPECT_EQ(format(), 0);
+  EXPECT_EQ(tree(),
+            "cat1/ 0755\n"
+            "cat1/a.1.Z -> z.1.Z\n"
+            "cat1/z.1.Z 0644\n"
+            "man1/ 0755\n"
+            "man1/a.1.Z -> z.1.Z\n"
+            "man1/z.1.Z 0644\n");
+}
+
+TEST_F(Formatter, SimpleIncludePagesBecomeLinks) {
+  write_file(man1 + "/x.1", ".so man1/y.1\n");
+  write_file(man1 + "/w.1", ".\\\" include\n.so y.1\r\n");
+  write_file(man1 + "/y.1", "page y\n");
+  write_file(man1 + "/other.1", ".so man3/y.3\n");
+  write_file(man1 + "/twice.1", ".so y.1\n.so y.1\n");
+  EXPECT_EQ(format(), 0);
+  EXPECT_EQ(tree(),
+            "cat1/ 0755\n"
+            "cat1/other.1.Z 0644\n"
+            "cat1/twice.1.Z 0644\n"
+            "cat1/w.1.Z -> y.1.Z\n"
+            "cat1/x.1.Z -> y.1.Z\n"
+            "cat1/y.1.Z 0644\n"
+            "man1/ 0755\n"
+            "man1/other.1.Z 0644\n"
+            "man1/twice.1.Z 0644\n"
+            "man1/w.1.Z -> y.1.Z\n"
+            "man1/x.1.Z -> y.1.Z\n"
+            "man1/y.1.Z 0644\n");
+  EXPECT_EQ(uncompressed(tmp / "usr/man/cat1/other.1.Z"), "F:.so man3/y.3\n");
+}
+
+TEST_F(Formatter, IncludeChainsAndLinksToIncludePagesReachTheFormattedPage) {
+  write_file(man1 + "/a.1", ".so b.1\n");
+  write_file(man1 + "/b.1", ".so man1/c.1\n");
+  write_file(man1 + "/c.1", "page c\n");
+  make_hardlink(man1 + "/b.1", man1 + "/bb.1");
+  EXPECT_EQ(format(), 0);
+  EXPECT_EQ(tree(),
+            "cat1/ 0755\n"
+            "cat1/a.1.Z -> c.1.Z\n"
+            "cat1/b.1.Z -> c.1.Z\n"
+            "cat1/bb.1.Z -> c.1.Z\n"
+            "cat1/c.1.Z 0644\n"
+            "man1/ 0755\n"
+            "man1/a.1.Z -> c.1.Z\n"
+            "man1/b.1.Z -> c.1.Z\n"
+            "man1/bb.1.Z -> c.1.Z\n"
+            "man1/c.1.Z 0644\n");
+}
+
+TEST_F(Formatter, IncludePageOfAMissingPageIsKeptAndFormatted) {
+  write_file(man1 + "/x.1", ".so man1/gone.1\n");
+  EXPECT_EQ(format(), 0);
+  EXPECT_EQ(tree(),
+            "cat1/ 0755\n"
+            "cat1/x.1.Z 0644\n"
+            "man1/ 0755\n"
+            "man1/x.1.Z 0644\n");
+}
+
+TEST_F(Formatter, IncludeOfARemovedHardLinkReachesItsFile) {
+  write_file(man1 + "/a.1", "page a\n");
+  make_hardlink(man1 + "/a.1", man1 + "/b.1");
+  write_file(man1 + "/c.1", ".so b.1\n");
+  EXPECT_EQ(format(), 0);
+  EXPECT_EQ(tree(),
+            "cat1/ 0755\n"
+            "cat1/a.1.Z 0644\n"
+            "cat1/b.1.Z -> a.1.Z\n"
+            "cat1/c.1.Z -> a.1.Z\n"
+            "man1/ 0755\n"
+            "man1/a.1.Z 0644\n"
+            "man1/b.1.Z -> a.1.Z\n"
+            "man1/c.1.Z -> a.1.Z\n");
+}
+
+TEST_F(Formatter, CompressedNameOfTheSameFileKeepsThePage) {
+  write_file(man1 + "/x.1", "page x\n");
+  make_symlink("x.1", man1 + "/x.1.gz");
+  write_file(tmp / "src", "page y\n");
+  ASSERT_EQ(std::system(("gzip -c " + tmp / "src" + " > " + man1 + "/y.1.gz").c_str()), 0);
+  make_symlink("y.1.gz", man1 + "/y.1");
+  EXPECT_EQ(format(), 0);
+  EXPECT_EQ(tree(),
+            "cat1/ 0755\n"
+            "cat1/x.1.Z 0644\n"
+            "cat1/y.1.Z 0644\n"
+            "man1/ 0755\n"
+            "man1/x.1.Z 0644\n"
+            "man1/y.1.Z 0644\n");
+  EXPECT_EQ(uncompressed(tmp / "usr/man/cat1/x.1.Z"), "F:page x\n");
+  EXPECT_EQ(uncompressed(tmp / "usr/man/cat1/y.1.Z"), "F:page y\n");
+}
+
+TEST_F(Formatter, FilesThatAreNoPagesAndLinksOutOfTheDirectoryAreLeftAlone) {
+  write_file(man1 + "/README", "notes\n");
+  write_file(tmp / "elsewhere/q.1", "outside\n");
+  make_symlink(tmp / "elsewhere/q.1", man1 + "/q.1");
+  make_symlink("/nonexistent/r.1", man1 + "/r.1");
+  testutil::make_dirs(man1 + "/sub.1");
+  write_file(man1 + "/.hidden.1", "x\n");
+  EXPECT_EQ(format(), 0);
+  EXPECT_EQ(tree(),
+            "cat1/ 0755\n"
+            "man1/ 0755\n"
+            "man1/.hidden.1 0644\n"
+            "man1/README 0644\n"
+            "man1/q.1 -> " + tmp / "elsewhere/q.1\n" +
+            "man1/r.1 -> /nonexistent/r.1\n"
+            "man1/sub.1/ 0755\n");
+  EXPECT_EQ(diag.errors, 0);
+}
+
+TEST_F(Formatter, NamesAreOneShellWordAndMayBeginWithADash) {
+  write_file(man1 + "/it's $HOME.1", "quoted\n");
+  write_file(tmp / "src", "dash\n");
+  ASSERT_EQ(std::system(("gzip -c " + tmp / "src" + " > '" + man1 + "/-d.1.gz'").c_str()), 0);
+  EXPECT_EQ(format(), 0);
+  EXPECT_EQ(tree(),
+            "cat1/ 0755\n"
+            "cat1/-d.1.Z 0644\n"
+            "cat1/it's $HOME.1.Z 0644\n"
+            "man1/ 0755\n"
+            "man1/-d.1.Z 0644\n"
+            "man1/it's $HOME.1.Z 0644\n");
+  EXPECT_EQ(uncompressed(tmp / "usr/man/cat1/it's $HOME.1.Z"), "F:quoted\n");
+}
+
+TEST_F(Formatter, RunningTwiceChangesNothingMore) {
+  write_file(man1 + "/a.1", "page a\n");
+  make_hardlink(man1 + "/a.1", man1 + "/b.1");
+  write_file(man1 + "/c.1", ".so a.1\n");
+  ASSERT_EQ(format(), 0);
+  std::string once = tree();
+  EXPECT_EQ(format(), 0);
+  EXPECT_EQ(tree(), once);
+  EXPECT_EQ(uncompressed(tmp / "usr/man/cat1/a.1.Z"), "F:page a\n");
+}
+
+TEST_F(Formatter, ArgumentsThatNameNoSectionDirectory) {
+  EXPECT_EQ(tessel_directory("man1"), tesselrc::no_slash);
+  EXPECT_EQ(tessel_directory("/usr/man/sman1"), tesselrc::not_man);
+  EXPECT_EQ(tessel_directory((tmp / "usr/man/man9").c_str()), tesselrc::no_open);
+  write_file(tmp / "usr/man/cat2", "a file in the way\n");
+  testutil::make_dirs(tmp / "usr/man/man2");
+  EXPECT_EQ(tessel_directory((tmp / "usr/man/man2").c_str()), tesselrc::no_catdir);
+  EXPECT_EQ(diag.errors, 0);
+}
+
+TEST_F(Formatter, FailingCommandsEndTheDirectoryWithTheirCodes) {
+  testutil::CaptureFd err;
+  write_file(man1 + "/x.1", "page\n");
+  manfmt.fmtcmd = "false";
+  EXPECT_EQ(format(), tesselrc::format_failed);
+  manfmt.fmtcmd = kMarkFormat;
+  manfmt.compcmd = "cat > /dev/null; exit 3;";
+  EXPECT_EQ(format(), tesselrc::format_failed);
+  write_file(man1 + "/y.1.gz", "not gzip data\n");
+  manfmt = default_formatter();
+  EXPECT_EQ(format(), tesselrc::decompress_failed);
+  EXPECT_EQ(err.text(),
+            "\nERROR: command `false man1/x.1 2> /dev/null | compress -f > cat1/x.1.Z 2> /dev/null' "
+            "returned 1.\n"
+            "ERROR: command `sed -e s/^/F:/ man1/x.1 2> /dev/null | cat > /dev/null; exit 3; > "
+            "cat1/x.1.Z 2> /dev/null' returned 3.\n"
+            "ERROR: command `gunzip -f y.1.gz > /dev/null 2>&1' returned 1.\n");
+  EXPECT_EQ(diag.errors, 3);
+}
+
+TEST_F(Formatter, IncludeOfALinkIsRefused) {
+  testutil::CaptureFd err;
+  write_file(man1 + "/a.1", "page a\n");
+  make_symlink("a.1", man1 + "/b.1");
+  write_file(man1 + "/c.1", ".so b.1\n");
+  EXPECT_EQ(format(), tesselrc::so_to_link);
+  EXPECT_EQ(err.text(), "\nERROR: in directory `" + man1 +
+                            "', the manual page `c.1' is a simple '.so include' file, but the file it "
+                            "points to (`b.1') was a symbolic link to another file. This confuses me.\n");
+  EXPECT_EQ(read_file(man1 + "/c.1"), ".so b.1\n");
+}
+
+TEST(IncludePage, OnlyOneSoLineNamingThisSectionMakesAnIncludePage) {
+  TempDir tmp;
+  auto isso = [&](const std::string& text) {
+    write_file(tmp / "p", text);
+    return tessel_isso(tmp / "p", "man1").value_or("<none>");
+  };
+  EXPECT_EQ(isso(".so man1/y.1\n"), "y.1");
+  EXPECT_EQ(isso(".so y.1"), "y.1");
+  EXPECT_EQ(isso(".\\\" comment\n.TH X\n.so y.1\r\n"), "y.1");
+  EXPECT_EQ(isso(".so man3/y.3\n"), "<none>");
+  EXPECT_EQ(isso(".so man1x/y.1\n"), "<none>");
+  EXPECT_EQ(isso(".so a.1\n.so b.1\n"), "<none>");
+  EXPECT_EQ(isso(".\\\" .so y.1\n.soy.1\n"), "<none>");
+  EXPECT_EQ(isso(std::string(5000, 'x') + "\n.so y.1\n"), "y.1");
+  EXPECT_EQ(tessel_isso(tmp / "missing", "man1").value_or("<none>"), "<none>");
+}
+
+TEST(ShellWord, UnsafeTextsAreSingleQuoted) {
+  EXPECT_EQ(shell_word("usr/man/man1/ls.1"), "usr/man/man1/ls.1");
+  EXPECT_EQ(shell_word("a_b.c/+,:=@%^-"), "a_b.c/+,:=@%^-");
+  EXPECT_EQ(shell_word(""), "''");
+  EXPECT_EQ(shell_word("a b"), "'a b'");
+  EXPECT_EQ(shell_word("it's"), "'it'\\''s'");
+  EXPECT_EQ(shell_word("$(rm -rf x)"), "'$(rm -rf x)'");
+}
+
+const char* const kUsage =
+    "Usage: tessel directory\n"
+    "\n"
+    "$TESSEL_FORMAT is used for the formatting command\n"
+    "$TESSEL_COMPRESS is used for the compression command\n"
+    "\n"
+    "Default values:\n";
+
+TEST(TesselProgram, WrongArgumentsGiveTheUsageText) {
+  std::string expected = std::string(kUsage) + "$TESSEL_FORMAT='" + default_fmtcmd() + "'\n" +
+                         "$TESSEL_COMPRESS='compress -f'\n\n";
+  for (auto args : {std::vector<std::string>{}, {"a/man1", "b/man1"}, {"-h"}}) {
+    auto r = run_program("tessel", args, {.env = {{"TESSEL_FORMAT", "cat"}}});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, expected);
+    EXPECT_EQ(r.err, "");
+  }
+}
+
+TEST(TesselProgram, FailureLineAndStatusZero) {
+  TempDir tmp;
+  auto r = run_program("tessel", {"man1"}, {.cwd = tmp.path()});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "tessel man1 failed with -1\n");
+  write_file(tmp / "usr/man/man1/x.1", "page\n");
+  r = run_program("tessel", {"usr/man/man1"}, {.cwd = tmp.path(), .env = {{"TESSEL_FORMAT", "false"}}});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "tessel usr/man/man1 failed with -10\n");
+  EXPECT_EQ(r.err, "\nERROR: command `false man1/x.1  | compress -f > cat1/x.1.Z ' returned 1.\n");
+}
+
+TEST(TesselProgram, FormatsWithGroffAndShowsItsWarnings) {
+  TempDir tmp;
+  write_file(tmp / "usr/man/man1/ls.1",
+             ".TH LS 1\n.SH NAME\nls \\- list directory contents\n.ne x\n");
+  auto r = run_program("tessel", {"usr/man/man1"}, {.cwd = tmp.path()});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "");
+  EXPECT_NE(r.err.find("warning: numeric expression expected"), std::string::npos) << r.err;
+  std::string page = uncompressed(tmp / "usr/man/cat1/ls.1.Z");
+  EXPECT_NE(page.find("ls - list directory contents"), std::string::npos) << page;
+  EXPECT_EQ(uncompressed(tmp / "usr/man/man1/ls.1.Z"),
+            ".TH LS 1\n.SH NAME\nls \\- list directory contents\n.ne x\n");
+}
+
+TEST(TesselProgram, CompressionCommandFromTheEnvironmentKeepsTheZSuffix) {
+  TempDir tmp;
+  write_file(tmp / "usr/man/man1/a.1", "page a\n");
+  auto r = run_program("tessel", {"usr/man/man1"},
+                       {.cwd = tmp.path(), .env = {{"TESSEL_COMPRESS", "gzip"}, {"TESSEL_FORMAT", "cat"}}});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(list_tree(tmp / "usr/man"),
+            "cat1/ 0755\n"
+            "cat1/a.1.Z 0644\n"
+            "man1/ 0755\n"
+            "man1/a.1.gz 0644\n");
+  EXPECT_EQ(read_file(tmp / "usr/man/cat1/a.1.Z").substr(0, 2), "\x1f\x8b");
+  EXPECT_EQ(uncompressed(tmp / "usr/man/cat1/a.1.Z"), "page a\n");
+}
+
+}  // namespace
