@@ -40,6 +40,7 @@ const std::string no_text;
 %define api.token.prefix {TOK_}
 %define parse.error custom
 %define parse.trace
+%define lr.default-reduction consistent
 %param {CtlReader& rd}
 
 %union {

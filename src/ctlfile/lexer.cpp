@@ -170,7 +170,10 @@ bool lex_escape(CtlReader& rd, std::string& s) {
     case '$': s += "\\$"; return true;  // expansion turns \$ into a literal $
     case 'n': case 't': case 'v': case 'a': case '0': return true;
     case END_OF_INPUT: lex_error(rd, "end of file in string constant"); return false;
-    case '\n': lex_error(rd, "newline in string constant"); return false;
+    case '\n':
+      prevch(rd, e);
+      lex_error(rd, "newline in string constant");
+      return false;
     default:
       if (e > 32 && e < 127)
         lex_error(rd, "Illegal escape sequence \\%c", e);
@@ -185,7 +188,10 @@ int lex_string(YYSTYPE* lval, CtlReader& rd) {
   for (;;) {
     int c = nextch(rd);
     if (c == END_OF_INPUT) return lex_error(rd, "end of file in string constant");
-    if (c == '\n') return lex_error(rd, "newline in string constant");
+    if (c == '\n') {
+      prevch(rd, c);  // the message names the line of the string
+      return lex_error(rd, "newline in string constant");
+    }
     if (c == '"') break;
     if (c == '\\') {
       if (!lex_escape(rd, s)) return 0;
