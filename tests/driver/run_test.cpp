@@ -33,8 +33,8 @@ const char* const kSynopsis80 =
     "\n"
     "Full usage information:\n"
     "-B NAME / --backend NAME (required)\n"
-    "   Select the backend driver called NAME as the output driver. See above for the\n"
-    "   list of possible back-end driver names.\n"
+    "   Select the backend driver called NAME as the output driver. See above for\n"
+    "   the list of possible back-end driver names.\n"
     "\n"
     "-d DIR / --directory DIR (required)\n";
 
@@ -78,8 +78,8 @@ TEST(UsageReport, WrongCommandLinesEndWithStatusTwo) {
   EXPECT_EQ(r.err.rfind("ERROR: Unknown option: -e\nUsage: mkpkg", 0), 0u) << r.err;
   r = run_program("mkkest", {"-B", "xml", "-d"});
   EXPECT_EQ(r.status, 2);
-  EXPECT_TRUE(contains(r.err, "INFO: auto-detected backend driver replaced by command line option.\n"));
-  EXPECT_TRUE(contains(r.err, "ERROR: Option -d (directory) requires an argument.\nUsage: mkkest"));
+  EXPECT_TRUE(contains(testutil::unwrap(r.err), "INFO: auto-detected backend driver replaced by command line option.\n"));
+  EXPECT_TRUE(contains(testutil::unwrap(r.err), "ERROR: Option -d (directory) requires an argument.\nUsage: mkkest"));
 }
 
 TEST(ProgramNames, NoBackendWithoutAClaimingName) {
@@ -105,15 +105,15 @@ TEST_F(DistRun, OnlyDirectoriesBecomePackages) {
   testutil::write_file(t / "dist/README", "plain file\n");
   testutil::write_file(t / "dist/tool-2.1/usr/bin/tool", "#!/bin/sh\n", 0755);
   RunResult r = run({"-W"});
-  EXPECT_TRUE(contains(r.err, "INFO: found 1 package, totalling 1 file in 3 directories.\n")) << r.err;
-  EXPECT_FALSE(contains(r.err, "HIDDEN"));
-  EXPECT_FALSE(contains(r.err, "README"));
+  EXPECT_TRUE(contains(testutil::unwrap(r.err), "INFO: found 1 package, totalling 1 file in 3 directories.\n")) << r.err;
+  EXPECT_FALSE(contains(testutil::unwrap(r.err), "HIDDEN"));
+  EXPECT_FALSE(contains(testutil::unwrap(r.err), "README"));
 }
 
 TEST_F(DistRun, MissingDistDirectory) {
   RunResult r = run();
   EXPECT_EQ(r.status, 1);
-  EXPECT_TRUE(contains(r.err, "ERROR: cant change to directory `" + t.path() + "/dist'.\n")) << r.err;
+  EXPECT_TRUE(contains(testutil::unwrap(r.err), "ERROR: cant change to directory `" + t.path() + "/dist'.\n")) << r.err;
 }
 
 TEST_F(DistRun, WarningsStopTheRunUnlessIgnored) {
@@ -121,17 +121,17 @@ TEST_F(DistRun, WarningsStopTheRunUnlessIgnored) {
   testutil::write_file(t / "dist/tool/usr/bin/core", "junk\n");
   RunResult r = run();
   EXPECT_EQ(r.status, 1);
-  EXPECT_TRUE(contains(r.err, "INFO: 1 warning encountered during processing.\n")) << r.err;
-  EXPECT_TRUE(contains(r.err,
+  EXPECT_TRUE(contains(testutil::unwrap(r.err), "INFO: 1 warning encountered during processing.\n")) << r.err;
+  EXPECT_TRUE(contains(testutil::unwrap(r.err),
                        "ERROR: cannot continue until the warnings are resolved or the -W option is "
                        "used.\n"));
-  EXPECT_TRUE(contains(r.err, "INFO: 1 error encountered during processing. Cannot continue.\n"));
+  EXPECT_TRUE(contains(testutil::unwrap(r.err), "INFO: 1 error encountered during processing. Cannot continue.\n"));
   EXPECT_FALSE(testutil::exists(t / "PROD.xml"));
 
   r = run({"-W"});
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_TRUE(contains(r.err, "INFO: 1 warning encountered during processing.\n"));
-  EXPECT_TRUE(contains(r.err, "INFO: all done. Please review and edit the generated files.\n"));
+  EXPECT_TRUE(contains(testutil::unwrap(r.err), "INFO: 1 warning encountered during processing.\n"));
+  EXPECT_TRUE(contains(testutil::unwrap(r.err), "INFO: all done. Please review and edit the generated files.\n"));
   EXPECT_TRUE(testutil::exists(t / "PROD.xml"));
 }
 
@@ -140,7 +140,7 @@ TEST_F(DistRun, FlatModeScansDistAsOnePackage) {
   testutil::write_file(t / "dist/usr/lib/libt.so.1", "lib\n", 0755);
   RunResult r = run({"-f"});
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_TRUE(contains(r.err, "INFO: found 1 package, totalling 2 files in 4 directories.\n")) << r.err;
+  EXPECT_TRUE(contains(testutil::unwrap(r.err), "INFO: found 1 package, totalling 2 files in 4 directories.\n")) << r.err;
 }
 
 }  // namespace

@@ -140,6 +140,19 @@ bool exists(const std::string& path) {
   return lstat(path.c_str(), &st) == 0;
 }
 
+std::string unwrap(const std::string& text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\n' && i + 1 < text.size() && text[i + 1] == ' ') {
+      while (i + 1 < text.size() && text[i + 1] == ' ') ++i;
+      out += ' ';
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
 std::string bin_dir() { return CORVANE_BIN_DIR; }
 
 RunResult run_program(const std::string& name, const std::vector<std::string>& args,

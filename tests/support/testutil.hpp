@@ -60,6 +60,11 @@ struct RunOptions {
 RunResult run_program(const std::string& name, const std::vector<std::string>& args,
                       const RunOptions& opt = {});
 
+/// `text` with every wrapped report line joined again: a line end followed
+/// by the continuation indent becomes one space, so tests can look for a
+/// whole message without knowing where the layout broke it.
+std::string unwrap(const std::string& text);
+
 /// The build's bin directory.
 std::string bin_dir();
 
