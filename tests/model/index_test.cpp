@@ -1,0 +1,173 @@
+// Sorted indexes, pattern searches and their rebuilding.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "collide.hpp"
+#include "common/diag.hpp"
+#include "model/index.hpp"
+#include "model/model.hpp"
+#include "model/settings.hpp"
+
+namespace {
+
+class IndexTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    diag = Diagnostics{};
+    reset_settings();
+    reset_model();
+    opts.distdir = "/b/dist";
+    opts.distdirlen = 7;
+    pkg = new_package("/pkg", "d", "PKG", "", 0);
+  }
+  void TearDown() override { reset_model(); }
+
+  dfileptr_t file(const std::string& installed, std::uint64_t ino = 0) {
+    dfileptr_t f = add_new_file("/b/dist/pkg" + installed, pkg, 0);
+    f->ino = ino;
+    return f;
+  }
+  static attrent pattern(const char* text, std::uint32_t aflags = 0) {
+    attrent p;
+    p.path = newpath_dup(text);
+    p.aflags = aflags;
+    return p;
+  }
+
+  pkgptr_t pkg = nullptr;
+};
+
+}  // namespace
+
+TEST_F(IndexTest, LookupsByHashCompareTheText) {
+  auto [a, b] = testmodel::PATH_PAIR;
+  ASSERT_EQ(mkhashval(a), mkhashval(b));
+  dfileptr_t fa = file(a);
+  dfileptr_t fb = file(b);
+  dfileptr_t other = file("/usr/bin/ls");
+  EXPECT_EQ(find_path_in_flist(a, {}), nullptr);
+  package_resize_and_sort(pkg);
+  EXPECT_EQ(find_path_in_flist(a, pkg->files_path), fa);
+  EXPECT_EQ(find_path_in_flist(b, pkg->files_path), fb);
+  EXPECT_EQ(find_path_in_flist("/usr/bin/ls", pkg->files_path), other);
+  EXPECT_EQ(find_path_in_flist("/usr/bin/none", pkg->files_path), nullptr);
+  EXPECT_EQ(find_all_path_in_flist(b, pkg->files_path), std::vector<dfileptr_t>{fb});
+  EXPECT_EQ(find_name_in_flist("ls", pkg->files_nm), other);
+
+  resize_and_sort_lists();
+  EXPECT_EQ(find_abspath_in_flist("/b/dist/pkg" + b, model.files_abs), fb);
+  EXPECT_EQ(find_abspath_in_flist(b, model.files_abs), nullptr);
+
+  auto [da, db] = testmodel::ABS_DIR_PAIR;
+  ASSERT_EQ(mkhashval(da), mkhashval(db));
+  dfileptr_t xa = add_new_directory(da, pkg, 0);
+  dfileptr_t xb = add_new_directory(db, pkg, 0);
+  resize_and_sort_lists();
+  EXPECT_EQ(find_abspath_in_dlist(da, model.dirs_abs), xa);
+  EXPECT_EQ(find_abspath_in_dlist(db, model.dirs_abs), xb);
+  EXPECT_EQ(find_path_in_dlist(db.substr(11), model.dirs_path), xb);
+}
+
+TEST_F(IndexTest, EqualPathsFindTheFirstMade) {
+  dfileptr_t first = file("/usr/bin/x");
+  dfileptr_t second = file("/usr/bin/x");
+  for (int i = 0; i < 50; ++i) file("/usr/bin/y" + std::to_string(i));
+  package_resize_and_sort(pkg);
+  EXPECT_EQ(find_path_in_flist("/usr/bin/x", pkg->files_path), first);
+  EXPECT_EQ(find_all_path_in_flist("/usr/bin/x", pkg->files_path),
+            (std::vector<dfileptr_t>{first, second}));
+}
+
+TEST_F(IndexTest, PackageSortOrders) {
+  dfileptr_t a = file("/a", 5);
+  dfileptr_t b = file("/b", 3);
+  dfileptr_t c = file("/c", 5);
+  dfileptr_t d = file("/d", 1);
+  dfileptr_t e = file("/e", 3);
+  add_new_directory("/b/dist/pkg", pkg, 0);
+  add_new_directory("/b/dist/pkg/usr", pkg, 0);
+  package_resize_and_sort(pkg);
+  // Hard links (one inode) lie next to each other, in creation order.
+  EXPECT_EQ(pkg->files_inode, (std::vector<dfileptr_t>{d, b, e, a, c}));
+  ASSERT_EQ(pkg->files_path.size(), 5u);
+  for (std::size_t i = 1; i < pkg->files_path.size(); ++i) {
+    EXPECT_LE(pkg->files_path[i - 1]->path.hash, pkg->files_path[i]->path.hash);
+    EXPECT_LE(pkg->files_nm[i - 1]->nm.hash, pkg->files_nm[i]->nm.hash);
+  }
+  ASSERT_EQ(pkg->dirs_path.size(), 2u);
+  EXPECT_LE(pkg->dirs_path[0]->path.hash, pkg->dirs_path[1]->path.hash);
+  EXPECT_EQ(pkg->files.capacity(), 5u);
+  // Rebuilt after more entries, an earlier array is reused at the new size.
+  dfileptr_t f = file("/f", 2);
+  package_resize_and_sort(pkg);
+  EXPECT_EQ(pkg->files_inode, (std::vector<dfileptr_t>{d, f, b, e, a, c}));
+}
+
+TEST_F(IndexTest, GlobalIndexesKeepContentsWithoutEntries) {
+  dfileptr_t a = file("/a");
+  resize_and_sort_lists();
+  EXPECT_EQ(model.files_path, std::vector<dfileptr_t>{a});
+  EXPECT_TRUE(model.dirs_path.empty());
+  model.files.clear();
+  resize_and_sort_lists();
+  EXPECT_EQ(model.files_path, std::vector<dfileptr_t>{a});
+}
+
+TEST_F(IndexTest, DeclaredSnapshot) {
+  dfileptr_t a = file("/a");
+  dfileptr_t d = add_new_directory("/b/dist/pkg/etc", pkg, 0);
+  take_declared_snapshot();
+  EXPECT_TRUE(model.have_snapshot);
+  EXPECT_EQ(find_abspath_in_flist("/b/dist/pkg/a", model.t_files_abs), a);
+  EXPECT_EQ(find_abspath_in_dlist("/b/dist/pkg/etc", model.t_dirs_abs), d);
+  drop_declared_snapshot();
+  EXPECT_FALSE(model.have_snapshot);
+  EXPECT_TRUE(model.t_files_abs.empty());
+  EXPECT_TRUE(model.t_dirs.empty());
+}
+
+TEST_F(IndexTest, FindAlist) {
+  std::vector<attrent> pats;
+  pats.push_back(pattern("/usr/*"));
+  pats.push_back(pattern("/usr/*", af::PATHMATCH));
+  pats.push_back(pattern("/usr/*/*", af::PATHMATCH));
+  std::size_t idx = 0;
+  EXPECT_EQ(find_alist("/usr/lib/x.so", pats, &idx), &pats[0]);
+  EXPECT_EQ(idx, 0u);
+  idx = 1;
+  EXPECT_EQ(find_alist("/usr/lib/x.so", pats, &idx), &pats[2]);
+  EXPECT_EQ(idx, 2u);
+  idx = 3;
+  EXPECT_EQ(find_alist("/usr/lib/x.so", pats, &idx), nullptr);
+  EXPECT_EQ(idx, 3u);
+  idx = 1;
+  EXPECT_EQ(find_alist("/opt/x", pats, &idx), nullptr);
+  EXPECT_EQ(idx, 1u);  // unchanged when nothing matches
+  EXPECT_EQ(find_alist("/usr/x", pats, nullptr), &pats[0]);
+
+  // Exceptions keep a matching pattern from applying.
+  std::vector<attrent> ex;
+  ex.push_back(pattern("/usr/lib/*"));
+  add_strlist("*.so*", 0, ex[0].except);
+  EXPECT_EQ(find_alist("/usr/lib/x.so", ex, nullptr), nullptr);
+  EXPECT_EQ(find_alist("/usr/lib/x.a", ex, nullptr), &ex[0]);
+
+  // A pattern text that ends inside a longer text is matched as its own length.
+  static const char longer[] = "/usr/*.a";
+  std::vector<attrent> cut(1);
+  cut[0].path = newpath(std::string_view(longer, 6));
+  EXPECT_EQ(find_alist("/usr/x.so", cut, nullptr), &cut[0]);
+}
+
+TEST_F(IndexTest, FindMatchInStrlist) {
+  strlist l;
+  add_strlist("/usr/*.so", 1, l);  // path-name matching
+  strnode* any = add_strlist("*.so", 0, l);
+  EXPECT_EQ(find_match_in_strlist("/usr/lib/x.so", l), any);
+  EXPECT_EQ(find_match_in_strlist("/usr/x.so", l), l.head);
+  EXPECT_EQ(find_match_in_strlist("/usr/x.a", l), nullptr);
+  EXPECT_EQ(find_match_in_strlist("/x", strlist{}), nullptr);
+}

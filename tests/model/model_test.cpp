@@ -1,0 +1,269 @@
+// Records of the product model: paths, entries, packages, components and
+// the file-kind guess.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <utility>
+
+#include "collide.hpp"
+#include "common/diag.hpp"
+#include "model/model.hpp"
+#include "model/settings.hpp"
+#include "support/capture.hpp"
+#include "support/testutil.hpp"
+
+namespace {
+
+class ModelTest : public ::testing::Test {
+ protected:
+  void SetUp() override { fresh(); }
+  void TearDown() override { fresh(); }
+  static void fresh() {
+    close_debug();
+    diag = Diagnostics{};
+    reset_settings();
+    reset_model();
+    opts.distdir = "/b/dist";
+    opts.distdirlen = 7;
+  }
+};
+
+}  // namespace
+
+TEST_F(ModelTest, EntryPaths) {
+  pkgptr_t p = new_package("/pkg", "Description", "PKG", "", 0);
+  EXPECT_EQ(p->dir.sv(), "/b/dist/pkg");
+  EXPECT_EQ(p->reldir.sv(), "/pkg");
+  EXPECT_EQ(p->dir.hash, mkhashval("/b/dist/pkg"));
+  dfileptr_t f = add_new_file("/b/dist/pkg/usr/bin/ls", p, 0);
+  EXPECT_EQ(f->abs.sv(), "/b/dist/pkg/usr/bin/ls");
+  EXPECT_EQ(f->dist.sv(), "/pkg/usr/bin/ls");
+  EXPECT_EQ(f->path.sv(), "/usr/bin/ls");
+  EXPECT_EQ(f->nm.sv(), "ls");
+  EXPECT_EQ(f->path.hash, mkhashval("/usr/bin/ls"));
+  EXPECT_EQ(f->nm.hash, mkhashval("ls"));
+  EXPECT_EQ(f->type, ENT_FILE);
+  EXPECT_EQ(f->master, f);
+  EXPECT_EQ(f->pkg, p);
+  EXPECT_EQ(f->parent, nullptr);
+  EXPECT_EQ(f->aflags, 0u);
+  EXPECT_TRUE(f->exports.empty());
+  dfileptr_t root = add_new_directory("/b/dist/pkg", p, 0);
+  EXPECT_EQ(root->path.sv(), "");
+  EXPECT_EQ(root->nm.sv(), "pkg");
+  EXPECT_EQ(root->type, ENT_DIR);
+  EXPECT_TRUE(root->subdirs().empty());
+  EXPECT_EQ(model.files.size(), 1u);
+  EXPECT_EQ(model.dirs.size(), 1u);
+  // A text without a slash has no base name.
+  attrent pattern;
+  commpaths_dup("noslash", pattern, nullptr);
+  EXPECT_EQ(pattern.abs.sv(), "noslash");
+  EXPECT_TRUE(pattern.nm.empty());
+}
+
+TEST_F(ModelTest, FlatModeOnePackage) {
+  opts.fmode = 1;
+  pkgptr_t p = new_package("", "d", "PRD", "", 0);
+  EXPECT_EQ(p->dir.sv(), "/b/dist");
+  EXPECT_EQ(p->reldir.sv(), "");
+  dfileptr_t f = add_new_file("/b/dist/usr/bin/ls", p, 0);
+  EXPECT_EQ(f->dist.sv(), "/usr/bin/ls");
+  EXPECT_EQ(f->path.sv(), "/usr/bin/ls");
+  testutil::CaptureFd cap;
+  // A second package statement gives the first package, without an error.
+  EXPECT_EQ(new_package("/other", "x", "OTHER", "", 1), p);
+  EXPECT_EQ(model.packages.size(), 1u);
+  EXPECT_EQ(find_package("/whatever", nullptr), p);
+  EXPECT_EQ(cap.text(), "");
+  EXPECT_EQ(diag.errors, 0);
+  cmpntptr_t c = new_cmpnt("prd", "1.0", "d", "", 1);
+  EXPECT_EQ(new_cmpnt("prd", "2.0", "e", "", 1), c);
+  EXPECT_EQ(c->version, "1.0");
+  EXPECT_EQ(diag.errors, 0);
+}
+
+TEST_F(ModelTest, CheckedAddsReuseTheFirstEntry) {
+  pkgptr_t p = new_package("/pkg", "d", "PKG", "", 0);
+  pkgptr_t q = new_package("/other", "d", "OTHER", "", 0);
+  const std::string path = "/b/dist/pkg/etc/x";
+  dfileptr_t first = add_new_file(path, p, 1);
+  EXPECT_EQ(add_new_file(path, p, 1), first);
+  dfileptr_t second = add_new_file(path, p, 0);
+  EXPECT_NE(second, first);
+  EXPECT_EQ(add_new_file(path, p, 1), first);
+  // Another package's entries are not looked at.
+  EXPECT_NE(add_new_file(path, q, 1), first);
+  EXPECT_EQ(p->files.size(), 2u);
+  EXPECT_EQ(model.files.size(), 3u);
+
+  dfileptr_t d = add_new_directory("/b/dist/pkg/etc", p, 2);
+  EXPECT_EQ(add_new_directory("/b/dist/pkg/etc", p, 2), d);
+  EXPECT_EQ(add_new_directory("/b/dist/pkg/etc", p, 1), d);
+  EXPECT_NE(add_new_directory("/b/dist/pkg/etc", p, 0), d);
+  EXPECT_EQ(add_new_directory("/b/dist/pkg/etc", p, 2), d);
+  // Files and directories are separate: a file path is not a directory.
+  EXPECT_NE(add_new_directory(path, p, 2), first);
+  EXPECT_EQ(p->dirs.size(), 3u);
+}
+
+TEST_F(ModelTest, CheckedAddsTellEqualHashesApart) {
+  pkgptr_t p = new_package("/pkg", "d", "PKG", "", 0);
+  auto [a, b] = testmodel::ABS_PAIR;
+  ASSERT_EQ(mkhashval(a), mkhashval(b));
+  dfileptr_t da = add_new_directory(a, p, 2);
+  dfileptr_t db = add_new_directory(b, p, 2);
+  EXPECT_NE(da, db);
+  EXPECT_EQ(db->abs.sv(), b);
+  EXPECT_EQ(add_new_directory(a, p, 2), da);
+  EXPECT_EQ(add_new_directory(b, p, 2), db);
+  dfileptr_t fa = add_new_file(a + "/f", p, 1);
+  dfileptr_t fb = add_new_file(b + "/f", p, 1);
+  EXPECT_NE(fa, fb);
+  EXPECT_EQ(add_new_file(b + "/f", p, 1), fb);
+}
+
+TEST_F(ModelTest, CheckedAddsSeeEntriesMadeInBetween) {
+  pkgptr_t p = new_package("/pkg", "d", "PKG", "", 0);
+  add_new_directory("/b/dist/pkg", p, 2);  // builds the lookup
+  std::vector<dfileptr_t> made;
+  for (int i = 0; i < 500; ++i)
+    made.push_back(add_new_directory("/b/dist/pkg/d" + std::to_string(i), p, 0));
+  for (int i = 0; i < 500; ++i)
+    ASSERT_EQ(add_new_directory("/b/dist/pkg/d" + std::to_string(i), p, 2), made[i]);
+  EXPECT_EQ(p->dirs.size(), 501u);
+}
+
+TEST_F(ModelTest, CheckedAddsStayFastForLargePackages) {
+  // Leading directories of exports look up a directory for every export;
+  // 100,000 directories and as many lookups must not take quadratic time.
+  pkgptr_t p = new_package("/pkg", "d", "PKG", "", 0);
+  const int n = 100000;
+  std::vector<std::string> paths;
+  paths.reserve(n);
+  for (int i = 0; i < n; ++i) paths.push_back("/b/dist/pkg/usr/share/d" + std::to_string(i));
+  auto start = std::chrono::steady_clock::now();
+  std::vector<dfileptr_t> made;
+  for (const std::string& s : paths) made.push_back(add_new_directory(s, p, 0));
+  for (int i = n - 1; i >= 0; --i) ASSERT_EQ(add_new_directory(paths[i], p, 2), made[i]);
+  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_LT(seconds, 10.0);
+  EXPECT_EQ(p->dirs.size(), static_cast<std::size_t>(n));
+}
+
+TEST_F(ModelTest, DuplicatePackages) {
+  pkgptr_t p = new_package("/pkg", "Desc", "PKG", "x", 1);
+  EXPECT_EQ(p->flags, pf::DEFINED);
+  EXPECT_EQ(p->extra, "x");
+  testutil::CaptureFd cap;
+  EXPECT_EQ(new_package("/pkg", "Other", "OTHER", "", 1), p);
+  EXPECT_EQ(new_package("/elsewhere", "Other", "PKG", "", 1), p);
+  EXPECT_EQ(cap.text(),
+            "\nERROR: Package directory '/pkg' or name 'OTHER' is already defined. The\n"
+            "    duplicate entry has:\n"
+            "         Directory         : /pkg\n"
+            "         Package Name     : PKG\n"
+            "ERROR: Package directory '/elsewhere' or name 'PKG' is already defined. The\n"
+            "    duplicate entry has:\n"
+            "         Directory         : /pkg\n"
+            "         Package Name     : PKG\n");
+  EXPECT_EQ(diag.errors, 2);
+  EXPECT_EQ(p->desc, "Desc");
+  EXPECT_EQ(model.packages.size(), 1u);
+  // Not defined by the control file: a second record is made.
+  pkgptr_t again = new_package("/pkg", "Scan", "PKG", "", 0);
+  EXPECT_NE(again, p);
+  EXPECT_EQ(again->flags, 0u);
+  EXPECT_EQ(model.packages.size(), 2u);
+  EXPECT_EQ(find_package("/pkg", nullptr), p);
+}
+
+TEST_F(ModelTest, FindPackagePassesOverIgnored) {
+  pkgptr_t a = new_package("/a", "d", "A", "", 0);
+  pkgptr_t b = new_package("/b", "d", "B", "", 0);
+  EXPECT_EQ(find_package("/b", nullptr), b);
+  EXPECT_EQ(find_package(nullptr, "A"), a);
+  EXPECT_EQ(find_package("/b", "A"), a);  // either test, first package first
+  EXPECT_EQ(find_package(nullptr, nullptr), nullptr);
+  EXPECT_EQ(find_package("/c", "C"), nullptr);
+  a->flags |= pf::IGNORED;
+  EXPECT_EQ(find_package(nullptr, "A"), nullptr);
+  EXPECT_EQ(find_package("/a", nullptr), nullptr);
+  pkgptr_t a2 = new_package("/a", "d", "A", "", 1);
+  EXPECT_EQ(diag.errors, 0);
+  EXPECT_EQ(find_package(nullptr, "A"), a2);
+}
+
+TEST_F(ModelTest, Components) {
+  testutil::TempDir t;
+  set_debug(1, (t / "dbg").c_str());
+  cmpntptr_t c = new_cmpnt("base", "1.0", "Base system", "", 1);
+  EXPECT_EQ(c->flags, cf::DEFINED);
+  EXPECT_EQ(find_cmpnt("base"), c);
+  EXPECT_EQ(find_cmpnt("other"), nullptr);
+  testutil::CaptureFd cap;
+  EXPECT_EQ(new_cmpnt("base", "2.0", "New", "e", 1), c);
+  EXPECT_EQ(cap.text(),
+            "\nERROR: Component 'base' is already defined. The duplicate entry has the\n"
+            "    following attributes:\n"
+            "         Name         : base\n"
+            "         Version         : 1. 0\n"
+            "         Description     : Base system\n");
+  EXPECT_EQ(diag.errors, 1);
+  EXPECT_EQ(c->version, "1.0");
+  // Not defined: a second record of the same name; lookups find the first.
+  cmpntptr_t c2 = new_cmpnt("base", "3.0", "Third", "", 0);
+  EXPECT_NE(c2, c);
+  EXPECT_EQ(c2->flags, 0u);
+  EXPECT_EQ(model.cmpnts.size(), 2u);
+  EXPECT_EQ(find_cmpnt("base"), c);
+  close_debug();
+  EXPECT_EQ(testutil::read_file(t / "dbg"),
+            "new_cmpnt ('base', '1.0', 'Base system', '', 1)\n"
+            "new_cmpnt ('base', '2.0', 'New', 'e', 1)\n"
+            "new_cmpnt ('base', '3.0', 'Third', '', 0)\n");
+}
+
+TEST_F(ModelTest, LikelyFiletype) {
+  struct row {
+    const char* path;
+    int kind;
+    std::uint32_t mode;
+    std::int32_t phase;
+  };
+  const std::uint32_t keep = 01234;  // the caller's preset, left when no rule matches
+  const row rows[] = {
+      {"/usr/bin/ls", 0, 0755, 0},
+      {"/usr/bin/x.conf", 0, 0755, 0},  // rule 1 comes first
+      {"/etc/inet/hosts.conf", 1, 0644, 0},
+      {"/opt/app.cfg", 1, 0644, 0},
+      {"/opt/app.ini", 1, 0644, 0},
+      {"/usr/share/x.default", 0, 0444, 0},
+      {"/etc/bashrc", 1, 0644, 0},
+      {"/opt/etc/shrc", 1, 0644, 0},
+      {"/etc/conf/node.d", 0, 0444, 0},
+      {"/etc/default/init", 1, 0644, 0},
+      {"/opt/x/etc/a/b", 1, 0644, 0},
+      {"/usr/lib/libc.so.1", 0, 0555, 1},
+      {"/usr/lib/libc.a", 0, keep, 0},
+      {"/usr/share/doc/readme", 0, keep, 0},
+  };
+  for (const row& r : rows) {
+    std::uint32_t mode = keep;
+    std::int32_t phase = 0;
+    EXPECT_EQ(likely_filetype(r.path, mode, phase), r.kind) << r.path;
+    EXPECT_EQ(mode, r.mode) << r.path;
+    EXPECT_EQ(phase, r.phase) << r.path;
+  }
+  // All-variable and all-static decide the kind; the mode is still suggested.
+  std::uint32_t mode = keep;
+  std::int32_t phase = 0;
+  opts.vmode = 1;
+  EXPECT_EQ(likely_filetype("/usr/bin/ls", mode, phase), 1);
+  EXPECT_EQ(likely_filetype("/usr/share/doc/readme", mode, phase), 1);
+  opts.vmode = 0;
+  opts.smode = 1;
+  EXPECT_EQ(likely_filetype("/etc/inet/hosts.conf", mode, phase), 0);
+  EXPECT_EQ(mode, 0644u);
+}
