@@ -179,19 +179,22 @@ void include_file(CtlReader& rd, const std::string& name) {
     error("could not determine absolute path of include file `%s'.\n", name.c_str());
     return;
   }
-  InputLevel lv;
-  if (!inside_jail(rd.include_jail, *abs) || !open_level(*abs, lv)) {
-    error("could not open include file '%s'.\n", abs->c_str());
-    return;
-  }
   // A file that includes itself would otherwise be read again at every
   // level, and a file including itself twice would be read 2^15 times.
-  for (const InputLevel& open : rd.levels) {
-    if (same_file(open.stream.get(), lv.stream.get()) || (!open.stream && open.abs == *abs)) {
-      ctl_error(rd, "include file `%s' is already being read; a file cannot include itself.\n",
-                abs->c_str());
-      return;
-    }
+  auto already_read = [&](const InputLevel& lv) {
+    for (const InputLevel& open : rd.levels)
+      if (open.abs == *abs || same_file(open.stream.get(), lv.stream.get())) return true;
+    return false;
+  };
+  InputLevel lv;
+  if (!already_read(lv) && (!inside_jail(rd.include_jail, *abs) || !open_level(*abs, lv))) {
+    error("could not open include file '%c%s%c'.\n", SECT_MARK, abs->c_str(), SECT_MARK);
+    return;
+  }
+  if (already_read(lv)) {
+    ctl_error(rd, "include file `%s' is already being read; a file cannot include itself.\n",
+              abs->c_str());
+    return;
   }
   rd.levels.back().resume_line = rd.linenum;
   rd.levels.push_back(std::move(lv));
