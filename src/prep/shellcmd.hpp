@@ -16,7 +16,8 @@ std::string shell_word(std::string_view text);
 int run_shell(const std::string& command, const char* cwd = nullptr);
 
 /// Runs `left | right` as two shells joined by a pipe, in `cwd`; returns
-/// the status of `left` when it failed, else that of `right`, so that a
-/// failing first command is not hidden by a succeeding second one.
+/// the status of `right` when it failed (`left` may then only have lost its
+/// reader), else that of `left`, so that a failing first command is not
+/// hidden by a succeeding second one.
 int run_shell_pipeline(const std::string& left, const std::string& right,
                        const char* cwd = nullptr);

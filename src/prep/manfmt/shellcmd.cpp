@@ -81,5 +81,5 @@ int run_shell_pipeline(const std::string& left, const std::string& right, const 
   close(p[1]);
   int lst = wait_status(lpid);
   int rst = wait_status(rpid);
-  return lst != 0 ? lst : rst;
+  return rst != 0 ? rst : lst;
 }
