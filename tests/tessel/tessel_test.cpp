@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <map>
 #include <string>
 
 #include "common/diag.hpp"
@@ -336,6 +337,13 @@ TEST(ShellWord, UnsafeTextsAreSingleQuoted) {
   EXPECT_EQ(shell_word("$(rm -rf x)"), "'$(rm -rf x)'");
 }
 
+RunOptions options(const std::string& cwd, std::map<std::string, std::string> env = {}) {
+  RunOptions o;
+  o.cwd = cwd;
+  o.env = std::move(env);
+  return o;
+}
+
 const char* const kUsage =
     "Usage: tessel directory\n"
     "\n"
@@ -348,7 +356,7 @@ TEST(TesselProgram, WrongArgumentsGiveTheUsageText) {
   std::string expected = std::string(kUsage) + "$TESSEL_FORMAT='" + default_fmtcmd() + "'\n" +
                          "$TESSEL_COMPRESS='compress -f'\n\n";
   for (auto args : {std::vector<std::string>{}, {"a/man1", "b/man1"}, {"-h"}}) {
-    auto r = run_program("tessel", args, {.env = {{"TESSEL_FORMAT", "cat"}}});
+    auto r = run_program("tessel", args, options("", {{"TESSEL_FORMAT", "cat"}}));
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, expected);
     EXPECT_EQ(r.err, "");
@@ -357,11 +365,11 @@ TEST(TesselProgram, WrongArgumentsGiveTheUsageText) {
 
 TEST(TesselProgram, FailureLineAndStatusZero) {
   TempDir tmp;
-  auto r = run_program("tessel", {"man1"}, {.cwd = tmp.path()});
+  auto r = run_program("tessel", {"man1"}, options(tmp.path()));
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, "tessel man1 failed with -1\n");
   write_file(tmp / "usr/man/man1/x.1", "page\n");
-  r = run_program("tessel", {"usr/man/man1"}, {.cwd = tmp.path(), .env = {{"TESSEL_FORMAT", "false"}}});
+  r = run_program("tessel", {"usr/man/man1"}, options(tmp.path(), {{"TESSEL_FORMAT", "false"}}));
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, "tessel usr/man/man1 failed with -10\n");
   EXPECT_EQ(r.err, "\nERROR: command `false man1/x.1  | compress -f > cat1/x.1.Z ' returned 1.\n");
@@ -371,7 +379,7 @@ TEST(TesselProgram, FormatsWithGroffAndShowsItsWarnings) {
   TempDir tmp;
   write_file(tmp / "usr/man/man1/ls.1",
              ".TH LS 1\n.SH NAME\nls \\- list directory contents\n.ne x\n");
-  auto r = run_program("tessel", {"usr/man/man1"}, {.cwd = tmp.path()});
+  auto r = run_program("tessel", {"usr/man/man1"}, options(tmp.path()));
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, "");
   EXPECT_NE(r.err.find("warning: numeric expression expected"), std::string::npos) << r.err;
@@ -385,7 +393,7 @@ TEST(TesselProgram, CompressionCommandFromTheEnvironmentKeepsTheZSuffix) {
   TempDir tmp;
   write_file(tmp / "usr/man/man1/a.1", "page a\n");
   auto r = run_program("tessel", {"usr/man/man1"},
-                       {.cwd = tmp.path(), .env = {{"TESSEL_COMPRESS", "gzip"}, {"TESSEL_FORMAT", "cat"}}});
+                       options(tmp.path(), {{"TESSEL_COMPRESS", "gzip"}, {"TESSEL_FORMAT", "cat"}}));
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(list_tree(tmp / "usr/man"),
