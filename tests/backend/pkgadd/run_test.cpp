@@ -216,3 +216,80 @@ TEST_F(PkgaddRun, NothingToPackageIsReportedNotCrashed) {
 }
 
 }  // namespace
+
+namespace {
+
+class PkgaddControlRun : public PkgaddRun {
+ protected:
+  RunResult run_with(const std::string& control) {
+    testutil::write_file(tmp / "product.ctl", control);
+    return run({"-p", tmp / "product.ctl"});
+  }
+};
+
+TEST_F(PkgaddControlRun, ComponentsBringCategoriesDependenciesAndVerbatimLines) {
+  make_tools_tree("base");
+  testutil::write_file(dist("docs/usr/share/doc/tools/guide"), "guide\n");
+  RunResult r = run_with(R"(
+component("tools", "2.0", "The tools", "system") {
+  subpackage("BASE");
+  dependency("core", "Core system");
+  replaces("oldtools", "Old tools");
+  verbatim("i postinstall=base/cntl/postinstall");
+}
+component("docs", "2.0", "Documents") {
+  subpackage("DOCS");
+}
+package("/base", "Base files", "BASE") {
+  verbatim("# base class");
+  requires("DOCS");
+  file("/etc/tool.conf") { owner("root"); group("staff"); mode(0600); }
+}
+package("/docs", "Docs", "DOCS") { }
+)");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(contains(r.err, "INFO: the requires() package keyword is not supported by the `pkgadd' "
+                              "backend. The package `BASE' uses it. You should conditionalize the "
+                              "requires() keyword in the control file.\n"))
+      << r.err;
+  EXPECT_EQ(input("tools/pkginfo"),
+            std::string("#\n# pkginfo file for for package `tools', version 2.0\n#\n") + kBy +
+                "PKG=\"tools\"\nNAME=\"The tools\"\nARCH=\"i386\"\nVERSION=\"2.0\"\n"
+                "CATEGORY=\"system\"\nCLASSES=\"none BASE\"\nMAXINST=\"1\"\n");
+  EXPECT_EQ(input("tools/depend"), std::string("#\n# Dependency file for for package `tools', version 2.0\n") +
+                                       kBy + "P core Core system\nS oldtools Old tools\n");
+  const std::string proto = input("tools/prototype");
+  EXPECT_TRUE(contains(proto, "i pkginfo\ni depend\ni postinstall=base/cntl/postinstall\n"
+                              "#\n# Prototype entries for class: BASE\n#\n# base class\n#\n"))
+      << proto;
+  EXPECT_TRUE(contains(proto, "\nv BASE /etc/tool.conf=base/etc/tool.conf 0600 root staff\n")) << proto;
+  EXPECT_FALSE(contains(proto, "cntl/postinstall=")) << proto;
+  EXPECT_EQ(input("setinfo"), std::string("#\n# setinfo file for set `TOOLS', version 1.0\n#\n") + kBy +
+                                  "tools\t1\ty\tsystem\tThe tools\ndocs\t1\ty\tapplication\tDocuments\n\n");
+  EXPECT_FALSE(testutil::exists(tmp / "input/docs/depend"));
+}
+
+TEST_F(PkgaddControlRun, ContainersEmptyComponentsAndMissingDescriptionsAreErrors) {
+  testutil::write_file(dist("base/opt/x"), "x\n");
+  testutil::write_file(dist("docs/opt/y"), "y\n");
+  RunResult r = run_with(R"(
+component("tools", "2.0", "The tools") {
+  subpackage("BASE");
+  dependency("core");
+}
+component("empty", "2.0", "Nothing") { }
+package("/base", "Base files", "BASE") { subpackage("DOCS"); }
+)");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(contains(r.err, "ERROR: the `pkgadd' backend driver does not support container packages, because "
+                              "the underlying tools do not support them. The package `BASE' currently contains "
+                              "other packages."))
+      << r.err;
+  EXPECT_TRUE(contains(r.err, "ERROR: In component `tools', the dependency `core' lacks a description."))
+      << r.err;
+  EXPECT_TRUE(contains(r.err, "ERROR: the component `empty' contains no packages.")) << r.err;
+  EXPECT_FALSE(testutil::exists(tmp / "input/pkginfo"));
+  EXPECT_FALSE(testutil::exists(tmp / "Makefile"));
+}
+
+}  // namespace
