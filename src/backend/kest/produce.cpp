@@ -2,6 +2,8 @@
 // file per component, one package file per package and component, the
 // macro file and the Makefile, all written from the marks of finalprd.
 #include <algorithm>
+#include <cstdarg>
+#include <cstdio>
 #include <set>
 
 #include "backend/kest/kest.hpp"
@@ -61,10 +63,10 @@ class KestFile {
   void printf(const char* format, ...) __attribute__((format(printf, 2, 3))) {
     va_list ap;
     va_start(ap, format);
-    out_.puts(vstrprintf(format, ap));
+    std::vfprintf(out_.get(), format, ap);
     va_end(ap);
   }
-  void puts(std::string_view s) { out_.puts(std::string(s)); }
+  void puts(std::string_view s) { std::fwrite(s.data(), 1, s.size(), out_.get()); }
   void commit() {
     if (!out_.commit()) fail("\nfclose");
   }

@@ -490,21 +490,6 @@ TEST_F(KestProduce, HardenedAndKeptLinks) {
             "FILE:Q:SERVER:./srv/x:\n\texportPath = /srv/x\n\n");
 }
 
-TEST_F(KestProduce, ColonsAndDollarsInPaths) {
-  pkgptr_t p = package("t", "T");
-  dir(p, "/srv");
-  dir(p, "/srv/a:b");
-  file(p, "/srv/a:b/c$d:e f");
-  finish(p);
-  component("prd", {p});
-  assemble_and_produce();
-  EXPECT_EQ(entries("prd-T.pkg"),
-            "#\n# Directory entries\n#\n\nDIR:T:SERVER:./srv:\nDIR:T:SERVER:./srv/a_b:\n"
-            "\n#\n# File entries\n#\n\n"
-            "FILE:T:SERVER:./srv/a_b/c$d_e f:\n\tincludeFile = $PRD_DIR/dist/t/srv/a:b/c\\$d:e f\n"
-            "\texportPath = /srv/a:b/c\\$d:e f\n\n");
-}
-
 TEST_F(KestProduce, AFileThatCannotBeWrittenEndsTheRun) {
   pkgptr_t p = package("t", "T");
   dir(p, "/srv");
@@ -524,18 +509,6 @@ TEST_F(KestProduce, AFileThatCannotBeWrittenEndsTheRun) {
   EXPECT_TRUE(contains(text, "\nfopen: No such file or directory\n"));
   EXPECT_TRUE(contains(text, "FATAL: failed to write to `" + *opts.pkgdir + "/PRD.prd'.\n"));
   EXPECT_FALSE(testutil::exists(tmp / "KEST.MACROS"));
-}
-
-TEST_F(KestProduce, AnEntryWithoutASectionIsALogicBug) {
-  pkgptr_t p = package("t", "T");
-  dir(p, "/srv");
-  file(p, "/srv/f", 0444, [](dfileptr_t f) { f->access = 0; });
-  finish(p);
-  component("prd", {p});
-  EXPECT_EQ(postproc_and_final(), "");
-  testutil::CaptureFd err;
-  EXPECT_THROW(kest->produce(), run_exit);
-  EXPECT_TRUE(contains(err.text(), "program logic bug in file `produce', line"));
 }
 
 }  // namespace

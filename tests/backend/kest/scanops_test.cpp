@@ -9,48 +9,6 @@ namespace {
 
 class KestScan : public KestTest {};
 
-TEST_F(KestScan, RecordOptionsAndVersion) {
-  EXPECT_STREQ(kest->name, "kest");
-  EXPECT_STREQ(kest->desc, "Instor Distribution Mastering Toolkit (KEST)");
-  EXPECT_EQ(kest->verstr, "1.1.0");
-  EXPECT_EQ(kest->version, 101000);
-  EXPECT_EQ(kest_verstr, "1.1.0");
-  EXPECT_TRUE(kest->chkname("mkkest"));
-  EXPECT_FALSE(kest->chkname("mkkest2"));
-  EXPECT_FALSE(kest->chkname("mkpkg"));
-  EXPECT_EQ(kest->verify, nullptr);
-  EXPECT_EQ(kest->dupcheck, nullptr);
-  EXPECT_EQ(kest->prefile, nullptr);
-
-  struct row {
-    char letter;
-    const char* name;
-    bool optional;
-    void* target;
-    bool settable;
-  };
-  const row rows[] = {{'h', "dont-harden-symlinks", true, &opts.hmode, true},
-                      {'H', "dont-export-symlinks", true, &opts.Hmode, true},
-                      {'l', "hard-links-ok", true, &opts.kest_lmode, true},
-                      {'e', "explicit-mog", true, &opts.emode, true},
-                      {'E', "vendor", false, &opts.vendor, false}};
-  ASSERT_EQ(kest->opts.size(), std::size(rows));
-  for (std::size_t i = 0; i < std::size(rows); ++i) {
-    const option& o = kest->opts[i];
-    EXPECT_EQ(option_letter(o), rows[i].letter);
-    EXPECT_STREQ(o.name, rows[i].name);
-    EXPECT_EQ(option_optional(o), rows[i].optional) << o.name;
-    EXPECT_EQ(o.target, rows[i].target) << o.name;
-    EXPECT_EQ(o.setter != nullptr, rows[i].settable) << o.name;
-  }
-  char arg[] = "Vendor Inc";
-  char* args[] = {arg};
-  EXPECT_EQ(kest->opts[4].handler('E', 1, args, kest->opts[4].target), 1);
-  EXPECT_EQ(str_or_empty(opts.vendor), "Vendor Inc");
-  EXPECT_EQ(kest->opts[1].setter('H', "1", kest->opts[1].target), 0);
-  EXPECT_EQ(opts.Hmode, 1);
-}
-
 TEST_F(KestScan, OutputDirectoryIsInputUnderTheBaseDirectory) {
   opts.pkgdir = "/elsewhere";
   {
@@ -162,14 +120,6 @@ TEST_F(KestScan, PhaseMarksReachEveryDirectoryBelow) {
   EXPECT_EQ(a->sflags & (ksf::DIR_PHASE_SET | ksf::DIR_PARENT_PHASE), ksf::DIR_PARENT_PHASE);
   EXPECT_EQ(b->sflags & (ksf::DIR_PHASE_SET | ksf::DIR_PARENT_PHASE), ksf::DIR_PARENT_PHASE);
   EXPECT_FALSE(usr->sflags & (ksf::DIR_PHASE_SET | ksf::DIR_PARENT_PHASE));
-}
-
-TEST_F(KestScan, EscapingPutsABackslashBeforeEveryDollar) {
-  EXPECT_EQ(kest_escstr(""), "");
-  EXPECT_EQ(kest_escstr("a$b"), "a\\$b");
-  EXPECT_EQ(kest_escstr("$$x$"), "\\$\\$x\\$");
-  const std::string longer(5000, '$');
-  EXPECT_EQ(kest_escstr(longer).size(), 10000u);
 }
 
 }  // namespace
