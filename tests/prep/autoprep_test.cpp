@@ -24,26 +24,24 @@ class AutoprepTools : public PrepRun {
     write_file(dist + "/pkg/share/x.so.d/readme", "data");
     make_symlink("prog", dist + "/pkg/bin/alink");
   }
+
+  /// The log of running `tools` on each of `files` (under pkg/), with the
+  /// archive step after each archive of `archives`.
+  static std::string runs(std::initializer_list<const char*> tools, std::initializer_list<const char*> files,
+                          const std::string& archives = "lib/libx.a") {
+    std::string r;
+    for (const char* f : files) {
+      for (const char* t : tools) r += std::string(t) + " DIST/pkg/" + f + "\n";
+      if (archives == f) r += std::string("ar -ts DIST/pkg/") + f + "\n";
+    }
+    return r;
+  }
 };
 
 TEST_F(AutoprepTools, StripRequestWithoutControlFileStripsAndDeletesComments) {
   EXPECT_EQ(prepare(-1, -1, 2), "");
-  EXPECT_EQ(tool_log(),
-            "strip DIST/pkg/bin/prog\n"
-            "mcs -d DIST/pkg/bin/prog\n"
-            "strip DIST/pkg/bin/script\n"
-            "mcs -d DIST/pkg/bin/script\n"
-            "strip DIST/pkg/lib/libx.a\n"
-            "mcs -d DIST/pkg/lib/libx.a\n"
-            "ar -ts DIST/pkg/lib/libx.a\n"
-            "strip DIST/pkg/lib/libx.so.1\n"
-            "mcs -d DIST/pkg/lib/libx.so.1\n"
-            "strip DIST/pkg/lib/liby.so\n"
-            "mcs -d DIST/pkg/lib/liby.so\n"
-            "strip DIST/pkg/lib/z.dll\n"
-            "mcs -d DIST/pkg/lib/z.dll\n"
-            "strip DIST/pkg/obj/x.o\n"
-            "mcs -d DIST/pkg/obj/x.o\n");
+  EXPECT_EQ(tool_log(), runs({"strip", "mcs -d"}, {"bin/prog", "bin/script", "lib/libx.a", "lib/libx.so.1",
+                                                   "lib/liby.so", "lib/z.dll", "obj/x.o"}));
 }
 
 TEST_F(AutoprepTools, SwitchesNotNamedByIRunNothingWithoutControlFile) {
@@ -58,15 +56,8 @@ TEST_F(AutoprepTools, SwitchesNotNamedByIRunNothingWithoutControlFile) {
 TEST_F(AutoprepTools, ControlFileRequestsKeepTheirBits) {
   opts.ctlfile = tmp / "prod.ctl";
   prepare(0, 0, stripreq::delete_comment);
-  EXPECT_EQ(tool_log(),
-            "mcs -d DIST/pkg/bin/prog\n"
-            "mcs -d DIST/pkg/bin/script\n"
-            "mcs -d DIST/pkg/lib/libx.a\n"
-            "ar -ts DIST/pkg/lib/libx.a\n"
-            "mcs -d DIST/pkg/lib/libx.so.1\n"
-            "mcs -d DIST/pkg/lib/liby.so\n"
-            "mcs -d DIST/pkg/lib/z.dll\n"
-            "mcs -d DIST/pkg/obj/x.o\n");
+  EXPECT_EQ(tool_log(), runs({"mcs -d"}, {"bin/prog", "bin/script", "lib/libx.a", "lib/libx.so.1",
+                                          "lib/liby.so", "lib/z.dll", "obj/x.o"}));
   opts.autostrip = 0;
   prepare(0, 0, stripreq::run | stripreq::delete_comment, "v1");
   EXPECT_EQ(tool_log(), "");
@@ -77,14 +68,12 @@ TEST_F(AutoprepTools, CommentTextIsOneShellWordAndVerboseLinesShowIt) {
   set_env("CORVANE_VERBOSE", "");
   std::remove((dist + "/pkg/bin/script").c_str());
   std::string out = prepare(0, 0, stripreq::run, "it's $HOME");
-  std::string shown, logged;
-  for (const char* f : {"bin/prog", "lib/libx.a", "lib/libx.so.1", "lib/liby.so", "lib/z.dll", "obj/x.o"}) {
+  std::string shown;
+  for (const char* f : {"bin/prog", "lib/libx.a", "lib/libx.so.1", "lib/liby.so", "lib/z.dll", "obj/x.o"})
     shown += std::string("   stripping pkg/") + f + "\n   mcs -a 'it's $HOME' pkg/" + f + "\n";
-    logged += std::string("strip DIST/pkg/") + f + "\nmcs -a it's $HOME DIST/pkg/" + f + "\n";
-    if (std::string(f) == "lib/libx.a") logged += "ar -ts DIST/pkg/lib/libx.a\n";
-  }
   EXPECT_EQ(out, shown);
-  EXPECT_EQ(tool_log(), logged);
+  EXPECT_EQ(tool_log(), runs({"strip", "mcs -a it's $HOME"}, {"bin/prog", "lib/libx.a", "lib/libx.so.1",
+                                                              "lib/liby.so", "lib/z.dll", "obj/x.o"}));
 }
 
 TEST_F(AutoprepTools, McsBugLeavesArchivesAndObjectsAloneForTheRestOfTheRun) {
@@ -93,20 +82,9 @@ TEST_F(AutoprepTools, McsBugLeavesArchivesAndObjectsAloneForTheRestOfTheRun) {
   prepare(-1, -1, 2);
   unset_env("CORVANE_MCSBUG");
   prepare(-1, -1, 2);
-  std::string expected =
-      "strip DIST/pkg/bin/prog\n"
-      "mcs -d DIST/pkg/bin/prog\n"
-      "strip DIST/pkg/bin/script\n"
-      "mcs -d DIST/pkg/bin/script\n"
-      "strip DIST/pkg/lib/exec.a\n"
-      "mcs -d DIST/pkg/lib/exec.a\n"
-      "strip DIST/pkg/lib/libx.so.1\n"
-      "mcs -d DIST/pkg/lib/libx.so.1\n"
-      "strip DIST/pkg/lib/liby.so\n"
-      "mcs -d DIST/pkg/lib/liby.so\n"
-      "strip DIST/pkg/lib/z.dll\n"
-      "mcs -d DIST/pkg/lib/z.dll\n";
-  EXPECT_EQ(tool_log(), expected + expected);
+  std::string once = runs({"strip", "mcs -d"}, {"bin/prog", "bin/script", "lib/exec.a", "lib/libx.so.1",
+                                                "lib/liby.so", "lib/z.dll"}, "");
+  EXPECT_EQ(tool_log(), once + once);
 }
 
 TEST_F(AutoprepTools, RemovedPathsAndLinksAreNotPrepared) {
@@ -120,13 +98,7 @@ TEST_F(AutoprepTools, RemovedPathsAndLinksAreNotPrepared) {
   add_strlist("/pkg/obj/x.o", 0, model.removes);
   add_strlist("/pkg/share", 0, model.removes);
   EXPECT_EQ(prepare(2, -1, 2), "");
-  EXPECT_EQ(tool_log(),
-            "strip DIST/pkg/bin/prog\n"
-            "mcs -d DIST/pkg/bin/prog\n"
-            "strip DIST/pkg/bin/script\n"
-            "mcs -d DIST/pkg/bin/script\n"
-            "strip DIST/pkg/usr/srcbin/tool\n"
-            "mcs -d DIST/pkg/usr/srcbin/tool\n");
+  EXPECT_EQ(tool_log(), runs({"strip", "mcs -d"}, {"bin/prog", "bin/script", "usr/srcbin/tool"}));
   EXPECT_TRUE(testutil::exists(dist + "/pkg/usr/src/man/man1/x.1"));
 }
 
