@@ -481,13 +481,17 @@ void check_duplicate_files() {
 int do_leading_com(pkgptr_t pkg, dfileptr_t entry, std::string& buffer) {
   int count = 0;
   for (const strnode& n : entry->exports) {
-    const std::string& text = n.str;
+    std::string_view text = n.str;
     // Only an absolute destination has directories to lead to it.
     if (text.empty() || text[0] != '/') continue;
     dfileptr_t prev = add_new_directory(pkg->dir.sv(), pkg, 2);
-    for (std::size_t i = 1; i < text.size(); ++i) {
-      if (text[i] != '/' || text[i - 1] == '/') continue;
-      buffer.assign(pkg->dir.sv()).append(text, 0, i);
+    buffer.assign(pkg->dir.sv());
+    // Every component but the last names a directory; empty and "."
+    // components name none.
+    for (std::size_t at = 1, slash; (slash = text.find('/', at)) != std::string_view::npos; at = slash + 1) {
+      std::string_view comp = text.substr(at, slash - at);
+      if (comp.empty() || comp == ".") continue;
+      buffer.append("/").append(comp);
       dfileptr_t d = add_new_directory(buffer, pkg, 2);
       if (!d->parent && d != prev) {
         d->parent = prev;
