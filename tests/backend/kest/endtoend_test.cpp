@@ -113,6 +113,7 @@ TEST_F(MkKest, OneComponentFromATreeWithoutControlFile) {
 
 TEST_F(MkKest, TwoComponentsWithAControlPackage) {
   dist("cntl/postinstall", "#!/bin/sh\n", 0700);
+  dist("cntl/data", "d\n", 0600);  // readable by all, then the file default
   dist("alpha/srv/alpha/a");
   dist("beta/srv/beta/b");
   const auto r = run({"-c"});
@@ -126,6 +127,7 @@ TEST_F(MkKest, TwoComponentsWithAControlPackage) {
       "DIR:Control:SERVER:./cntl:\n"
       "\n#\n# File entries\n#\n\n";
   EXPECT_EQ(entries("alpha-Control.pkg"), control.substr(control.find("#\n# Directory")) +
+                                              "FILE:Control:SERVER:./cntl/data:\n\n"
                                               "FILE:Control:SERVER:./cntl/postinstall:\n"
                                               "\tmode = 0755\n\n");
   EXPECT_EQ(input("beta-Control.pkg"),
@@ -251,6 +253,20 @@ TEST_F(MkKest, HardLinksWarnUnlessAccepted) {
   EXPECT_TRUE(contains(input("prd-T.pkg"), "FILE:T:SERVER:./srv/a:\n\texportPath = /srv/a\n\n"
                                            "LINK:T:SERVER:./srv/b:\n\ttarget = ./srv/a\n"
                                            "\texportPath = /srv/b\n\n"));
+
+  // A converted member leaves the group: no warning, no LINK, one more export.
+  // An owner() naming the default owner writes no owner line.
+  dist("t/srv/c");
+  write_file(tmp / "ctl", "package(\"/t\", \"T\", \"T\") {\n"
+                          "  file(\"/srv/b\") { convert(\"/srv/a\", normal); }\n"
+                          "  file(\"/srv/c\") { owner(\"bin\"); }\n}\n");
+  r = run({"-p", tmp / "ctl"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(entries("prd-T.pkg"),
+            "#\n# Directory entries\n#\n\nDIR:T:SERVER:./srv:\n"
+            "\n#\n# File entries\n#\n\n"
+            "FILE:T:SERVER:./srv/a:\n\texportPath = /srv/a\n\texportPath = /srv/b\n\n"
+            "FILE:T:SERVER:./srv/c:\n\texportPath = /srv/c\n\n");
 }
 
 TEST_F(MkKest, NamesWithColonsDollarsBlanksAndQuotes) {
