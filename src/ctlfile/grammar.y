@@ -15,13 +15,18 @@ static void ctl_trace_printf(FILE* f, const char* format, ...);
 %code requires {
 #include <string>
 struct CtlReader;
+/// Where a token or a statement ends: its line and the name of its file.
+struct CtlPos {
+  int line = 0;
+  const std::string* file = nullptr;
+};
 }
 
 %code provides {
-/// The next token of the control file.
-int yylex(YYSTYPE* lval, CtlReader& rd);
+/// The next token of the control file and where it ends.
+int yylex(YYSTYPE* lval, CtlPos* lloc, CtlReader& rd);
 /// Reports a parse error through the reader's message format.
-void yyerror(CtlReader& rd, const char* msg);
+void yyerror(const CtlPos* lloc, CtlReader& rd, const char* msg);
 }
 
 %code {
@@ -34,6 +39,14 @@ void yyerror(CtlReader& rd, const char* msg);
 namespace {
 const std::string no_text;
 }
+
+/* Before each action: a statement's messages name the line where it ends,
+   not that of the token after it that the parser may have read already. */
+#define YYLLOC_DEFAULT(Current, Rhs, N)                      \
+  do {                                                       \
+    (Current) = (N) ? YYRHSLOC(Rhs, N) : YYRHSLOC(Rhs, 0);   \
+    ctl_statement_at(rd, (Current).line, (Current).file);    \
+  } while (0)
 }
 
 %define api.pure full
@@ -41,6 +54,8 @@ const std::string no_text;
 %define parse.error custom
 %define parse.trace
 %define lr.default-reduction consistent
+%locations
+%define api.location.type {CtlPos}
 %param {CtlReader& rd}
 
 %union {
@@ -351,7 +366,10 @@ syml_statement:
 
 %%
 
-void yyerror(CtlReader& rd, const char* msg) { ctl_yyerror(rd, msg); }
+void yyerror(const CtlPos*, CtlReader& rd, const char* msg) {
+  ctl_live_position(rd);
+  ctl_yyerror(rd, msg);
+}
 
 /* "syntax error, unexpected X, expecting A or B": the expected tokens are
    listed only when there are at most four. */
@@ -359,6 +377,7 @@ static int yyreport_syntax_error(const yypcontext_t* ctx, CtlReader& rd) {
   auto name = [](yysymbol_kind_t k) {
     return k == YYSYMBOL_YYUNDEF ? "$undefined" : yysymbol_name(k);
   };
+  ctl_live_position(rd);  // the offending token's line
   yysymbol_kind_t tok = yypcontext_token(ctx);
   if (tok == YYSYMBOL_YYEMPTY) {
     ctl_yyerror(rd, "syntax error");
@@ -412,6 +431,8 @@ static void ctl_trace_printf(FILE* f, const char* format, ...) {
       std::fprintf(f, "-> %s\n", trace_state.lhs);
       trace_state.mode = 0;
     }
+  } else if (std::strcmp(format, ": ") == 0) {
+    // follows each symbol's (empty) location
   } else if (trace_state.mode == 2) {
     if (std::strcmp(format, "\n") == 0) trace_state.mode = 0;
   } else if (std::strcmp(format, "%s ") == 0) {

@@ -349,9 +349,12 @@ void prevch(CtlReader& rd, int c) {
   rd.swallow.push_back(static_cast<unsigned char>(c));
 }
 
-int yylex(YYSTYPE* lval, CtlReader& rd) {
+int yylex(YYSTYPE* lval, CtlPos* lloc, CtlReader& rd) {
+  ctl_live_position(rd);
   if (rd.lexfailed) return 0;
   int tok = next_token(lval, rd);
+  lloc->line = rd.linenum;
+  lloc->file = rd.levels.empty() ? nullptr : rd.levels.back().name;
   // The body is read raw only as the token after the ',' that follows the
   // delimiter, so neither that ',' nor the statement after the script can
   // be taken for the delimiter.

@@ -86,6 +86,7 @@ int run_pass(CtlReader& rd, const std::string& shown_name) {
 void start_pass(CtlReader& rd, int setonly, InputLevel&& top) {
   rd = CtlReader{};
   rd.filenm = base_name(top.abs);
+  top.name = rd.keep(rd.filenm);
   rd.levels.push_back(std::move(top));
   rd.linenum = 1;
   rd.setonly = setonly;
@@ -98,7 +99,8 @@ void ctl_error(CtlReader& rd, const char* format, ...) {
   va_start(ap, format);
   std::string text = vstrprintf(format, ap);
   va_end(ap);
-  error("%c%s%c line %d: %s", SECT_MARK, rd.filenm.c_str(), SECT_MARK, rd.linenum, text.c_str());
+  error("%c%s%c line %d: %s", SECT_MARK, rd.msg_file().c_str(), SECT_MARK, rd.msg_line(),
+        text.c_str());
 }
 
 void ctl_warning(CtlReader& rd, const char* format, ...) {
@@ -106,17 +108,17 @@ void ctl_warning(CtlReader& rd, const char* format, ...) {
   va_start(ap, format);
   std::string text = vstrprintf(format, ap);
   va_end(ap);
-  warning("%c%s%c line %d: %s", SECT_MARK, rd.filenm.c_str(), SECT_MARK, rd.linenum,
+  warning("%c%s%c line %d: %s", SECT_MARK, rd.msg_file().c_str(), SECT_MARK, rd.msg_line(),
           text.c_str());
 }
 
 void ctl_yyerror(CtlReader& rd, const char* msg) {
   std::fflush(stdout);
-  std::fprintf(stderr, "\nERROR: %s line %d: %s\n", rd.filenm.c_str(), rd.linenum, msg);
+  std::fprintf(stderr, "\nERROR: %s line %d: %s\n", rd.msg_file().c_str(), rd.msg_line(), msg);
 }
 
-const char* ctlfilenm() { return ctl.filenm.c_str(); }
-int ctl_linenum() { return ctl.linenum; }
+const char* ctlfilenm() { return ctl.msg_file().c_str(); }
+int ctl_linenum() { return ctl.msg_line(); }
 
 int parse_control_file(int setonly) {
   const std::string& given = str_or_empty(opts.ctlfile);
@@ -197,13 +199,14 @@ void include_file(CtlReader& rd, const std::string& name) {
     return;
   }
   rd.levels.back().resume_line = rd.linenum;
-  rd.levels.push_back(std::move(lv));
   rd.filenm = base_name(*abs);
+  lv.name = rd.keep(rd.filenm);
+  rd.levels.push_back(std::move(lv));
   rd.linenum = 1;
 }
 
 void condset(CtlReader& rd, int value) {
-  rd.conds.push_back({value, rd.filenm, rd.linenum});
+  rd.conds.push_back({value, rd.msg_file(), rd.msg_line()});
   if (!value) ++rd.false_conds;
 }
 

@@ -28,6 +28,7 @@ inline constexpr int END_OF_INPUT = -1;
 /// One file on the input stack.
 struct InputLevel {
   std::string abs;                ///< absolute path of the file
+  const std::string* name = nullptr;  ///< its base name, kept for the pass (tokens point to it)
   std::unique_ptr<FILE, int (*)(FILE*)> stream{nullptr, &std::fclose};  ///< null when read from memory
   std::string_view mem;           ///< the text when read from memory
   std::size_t pos = 0;            ///< next byte of `mem`
@@ -75,6 +76,10 @@ struct CtlReader {
   std::vector<InputLevel> levels;  ///< the input stack; back() is being read
   int linenum = 1;
   std::string filenm;              ///< base name of the file being read
+  // While an action runs, its messages name where its statement ended.
+  bool at_statement = false;
+  int stmt_line = 0;
+  const std::string* stmt_file = nullptr;
   std::vector<unsigned char> swallow;  ///< pushed-back characters, last pushed on top
   bool at_end = false;             ///< the control file itself has ended
   bool lexfailed = false;          ///< a lexical error ended the input
@@ -98,6 +103,9 @@ struct CtlReader {
 
   /// Keeps `s` for the rest of the pass; the parser passes it by pointer.
   const std::string* keep(std::string s) { return &texts.emplace_back(std::move(s)); }
+  /// The line and file that messages name now.
+  int msg_line() const { return at_statement ? stmt_line : linenum; }
+  const std::string& msg_file() const { return at_statement && stmt_file ? *stmt_file : filenm; }
   /// True when statements act: every open conditional holds.
   bool condtrue() const { return false_conds == 0; }
   /// True when a model-building statement acts (second pass, condition true).
@@ -129,6 +137,15 @@ void ctl_yyerror(CtlReader& rd, const char* msg);
 void ctl_error(CtlReader& rd, const char* format, ...) CORVANE_PRINTF(2, 3);
 /// Counted warning of the same form.
 void ctl_warning(CtlReader& rd, const char* format, ...) CORVANE_PRINTF(2, 3);
+
+/// Messages from now on name this statement end (called before each action).
+inline void ctl_statement_at(CtlReader& rd, int line, const std::string* file) {
+  rd.at_statement = true;
+  rd.stmt_line = line;
+  rd.stmt_file = file;
+}
+/// Messages from now on name the position being read.
+inline void ctl_live_position(CtlReader& rd) { rd.at_statement = false; }
 
 /// Runs the parser over the prepared input; non-zero when the parse failed.
 int ctl_run_parser(CtlReader& rd, bool trace);

@@ -21,9 +21,9 @@ TEST_F(ReaderTest, IncludedFilesKeepTheirOwnLineNumbers) {
              "warning(\"main 3\");\n");
   write_file(dir / "sub/inc.ctl",
              "\n"
-             "warning(\"inc 2\");\n"
+             "warning(\"inc 2\")\n"  // ends where the including file goes on
              "include(\"deeper.ctl\");\n");  // relative to sub/
-  write_file(dir / "sub/deeper.ctl", "warning(\"deeper 1\");");
+  write_file(dir / "sub/deeper.ctl", "warning(\"deeper 1\")");  // the next token is in main.ctl
   ParseResult r = parse(testutil::read_file(dir / "main.ctl"), 0, dir / "main.ctl");
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "   main 1\n");
