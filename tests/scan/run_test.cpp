@@ -1,0 +1,110 @@
+// Whole mkxmlpkg runs over small dist trees: the per-package progress
+// lines, the scan's and the assembly's reports and the exit statuses.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/testutil.hpp"
+
+namespace {
+
+using testutil::RunResult;
+using testutil::TempDir;
+using testutil::make_symlink;
+using testutil::unwrap;
+using testutil::write_file;
+
+bool contains(const std::string& hay, const std::string& needle) {
+  return hay.find(needle) != std::string::npos;
+}
+
+class ScanRun : public ::testing::Test {
+ protected:
+  RunResult run(std::vector<std::string> extra = {}) {
+    std::vector<std::string> args{"-W", "-d", t.path(), "-P", "P", "-V", "1", "-D", "d"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    RunResult r = testutil::run_program("mkxmlpkg", args);
+    r.err = unwrap(r.err);
+    return r;
+  }
+  std::string dist(const std::string& rel) const { return t / ("dist/" + rel); }
+  TempDir t;
+};
+
+TEST_F(ScanRun, EachPackageGetsOneProgressLine) {
+  write_file(dist("tool-2.1/usr/bin/tool"), "#!/bin/sh\n", 0755);
+  write_file(dist("libx/usr/lib/libx.so.1"), "lib", 0755);
+  make_symlink("libx.so.1", dist("libx/usr/lib/libx.so"));
+  RunResult r = run();
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(contains(r.err,
+                       "INFO: processing new package: LIBX : 2 files, 3 directories.\n"
+                       "INFO: processing new package: TOOL : 1 file, 3 directories.\n"))
+      << r.err;
+  EXPECT_TRUE(contains(r.err, "INFO: found 2 packages, totalling 3 files in 6 directories.\n"));
+  EXPECT_TRUE(testutil::exists(t / "P.xml"));
+}
+
+TEST_F(ScanRun, NamesThatComeOutEqualStopTheRun) {
+  write_file(dist("perl-base/usr/lib/a"), "a");
+  write_file(dist("perl-modules/usr/lib/b"), "b");
+  RunResult r = run();
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(contains(r.err, "ERROR: the package directories `/perl-base' and `/perl-modules' both "
+                              "give the package name `PERL'.\n"))
+      << r.err;
+  EXPECT_FALSE(testutil::exists(t / "P.xml"));
+}
+
+TEST_F(ScanRun, BadEntriesAreReportedAndTheRunStops) {
+  testutil::make_dirs(dist("empty"));
+  write_file(dist("p/usr/bin/ok"), "x", 0755);
+  make_symlink("nowhere", dist("p/usr/bin/dangling"));
+  make_symlink("loop", dist("p/usr/bin/loop"));
+  RunResult r = run();
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(contains(r.err, "INFO: processing new package: EMPTY : 0 files, 1 directory.\n")) << r.err;
+  EXPECT_TRUE(contains(r.err, "WARNING: package `EMPTY' has no files.\n"));
+  EXPECT_TRUE(contains(r.err, "ERROR: package `EMPTY' has no directories.\n"));
+  EXPECT_TRUE(contains(r.err, "ERROR: could not stat `" + dist("p/usr/bin/nowhere") +
+                                  "', which is what the symbolic link `" +
+                                  dist("p/usr/bin/dangling") + "' points to.\n"));
+  EXPECT_TRUE(contains(r.err, "ERROR: could not stat `" + dist("p/usr/bin/loop") +
+                                  "', which is what the symbolic link `" + dist("p/usr/bin/loop") +
+                                  "' points to."))
+      << r.err;
+  // The errors come between the progress line and its end.
+  EXPECT_TRUE(contains(r.err, "INFO: processing new package: P"));
+  EXPECT_TRUE(contains(r.err, ": 1 file, 3 directories.\n"));
+  // The run stops after the scan: no assembly, no output.
+  EXPECT_FALSE(contains(r.err, "all done"));
+  EXPECT_FALSE(testutil::exists(t / "P.xml"));
+}
+
+TEST_F(ScanRun, FilesInTwoPackagesAndJunkAreWarnedAbout) {
+  write_file(dist("a/usr/bin/x"), "1", 0755);
+  write_file(dist("b/usr/bin/x"), "2", 0755);
+  write_file(dist("b/usr/bin/core"), "junk");
+  RunResult r = run();
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(contains(r.err, "WARNING: core file `/usr/bin/core' in package `B'.\n")) << r.err;
+  EXPECT_TRUE(contains(r.err, "WARNING: the file `/usr/bin/x' is duplicated in package(s): A B\n"));
+  EXPECT_TRUE(contains(r.err, "INFO: 2 warnings encountered during processing.\n"));
+}
+
+TEST_F(ScanRun, SubpackageLoopInTheControlFileIsAnError) {
+  write_file(dist("a/usr/bin/a"), "a", 0755);
+  write_file(dist("b/usr/bin/b"), "b", 0755);
+  write_file(t / "ctl", "package(\"/a\", \"Package A\", \"A\") { subpackage(\"B\"); }\n"
+                        "package(\"/b\", \"Package B\", \"B\") { subpackage(\"A\"); }\n");
+  RunResult r = run({"-p", t / "ctl"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(contains(r.err, "INFO: processing package: A : 1 file, 3 directories.\n")) << r.err;
+  EXPECT_TRUE(contains(r.err, "ERROR: package `B' declares package `A' as a subpackage, but that "
+                              "makes `A' a subpackage of itself.\n"))
+      << r.err;
+  EXPECT_FALSE(testutil::exists(t / "P.xml"));
+}
+
+}  // namespace
