@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdarg>
+#include <cstdio>
 #include <set>
 #include <string>
 #include <vector>
@@ -189,7 +190,7 @@ class Output {
 void Output::printf(const char* format, ...) {
   va_list ap;
   va_start(ap, format);
-  puts(vstrprintf(format, ap));
+  std::vfprintf(out_.get(), format, ap);
   va_end(ap);
 }
 
