@@ -52,7 +52,7 @@ struct dir_job {
 };
 
 // Fills one package with about `quota` entries.
-long fill_package(const std::string& root, long quota, rng& r) {
+long fill_package(const std::string& root, int pkg, long quota, rng& r) {
   long made = 0;
   std::vector<std::string> files;  // installed paths of plain files, for links
   std::deque<dir_job> queue;
@@ -61,7 +61,7 @@ long fill_package(const std::string& root, long quota, rng& r) {
     ++made;
   }
   for (int i = 0; i < 30; ++i) {
-    std::string page = "/usr/man/man1/tool" + std::to_string(i) + ".1";
+    std::string page = "/usr/man/man1/tool" + std::to_string(pkg) + "-" + std::to_string(i) + ".1";
     make_file(root + page, 0644, i);
     ++made;
   }
@@ -73,7 +73,8 @@ long fill_package(const std::string& root, long quota, rng& r) {
     const int entries = 20 + int(r.below(21));
     for (int i = 0; i < entries && made < quota; ++i) {
       const std::uint32_t roll = r.below(100);
-      std::string name = "e" + std::to_string(serial++);
+      // Names differ between packages, so no file is installed twice.
+      std::string name = "p" + std::to_string(pkg) + "e" + std::to_string(serial++);
       std::string rel = job.rel + "/" + name;
       std::string full = root + rel;
       if (roll < 5 && job.depth < 7) {
@@ -93,7 +94,7 @@ long fill_package(const std::string& root, long quota, rng& r) {
     }
     // Keep the walk going when every directory so far came out shallow.
     if (queue.empty() && made < quota) {
-      std::string rel = job.rel + "/d" + std::to_string(serial++);
+      std::string rel = job.rel + "/p" + std::to_string(pkg) + "d" + std::to_string(serial++);
       make_dir(root + rel);
       ++made;
       queue.push_back({rel, job.depth < 7 ? job.depth + 1 : 3});
@@ -121,7 +122,7 @@ int main(int argc, char** argv) {
     std::string root = base + "/dist/pkg" + std::to_string(p) + "-1.0";
     make_dir(root);
     ++total;
-    total += fill_package(root, entries / packages - 1, r);
+    total += fill_package(root, p, entries / packages - 1, r);
   }
   std::printf("%ld\n", total);
   return 0;
