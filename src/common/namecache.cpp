@@ -3,38 +3,53 @@
 #include <grp.h>
 #include <pwd.h>
 
-#include <string>
 #include <deque>
+#include <string>
+#include <unordered_map>
 
 namespace {
 
-struct id_name {
-  std::uint32_t id;
-  std::string name;
+// Pairs the database gave, in the order they were met; misses are not
+// kept, so a later call asks the database again. The maps point at the
+// first pair of each id and of each name, which is the pair a search from
+// the start would find, so an owner looked up for every entry of a large
+// tree costs one map probe.
+struct id_cache {
+  struct pair {
+    std::uint32_t id;
+    std::string name;
+  };
+  std::deque<pair> pairs;  // a deque keeps names in place as it grows
+  std::unordered_map<std::uint32_t, const pair*> by_id;
+  std::unordered_map<std::string, const pair*> by_name;
+
+  const pair& add(std::uint32_t id, const char* name) {
+    pairs.push_back({id, name});
+    const pair& p = pairs.back();
+    by_id.emplace(id, &p);
+    by_name.emplace(p.name, &p);
+    return p;
+  }
 };
 
-// Names the databases gave, kept for the run; misses are not cached, so a
-// later call asks the database again.
-std::deque<id_name> uidcache, gidcache;
+id_cache uidcache, gidcache;
 
 template <class Lookup>
-const char* name_of(std::deque<id_name>& cache, std::uint32_t id, Lookup lookup) {
-  for (const id_name& e : cache)
-    if (e.id == id) return e.name.c_str();
+const char* name_of(id_cache& cache, std::uint32_t id, Lookup lookup) {
+  if (auto it = cache.by_id.find(id); it != cache.by_id.end()) return it->second->name.c_str();
   const char* n = lookup(id);
   if (!n) return nullptr;
-  cache.push_back({id, n});
-  return cache.back().name.c_str();
+  return cache.add(id, n).name.c_str();
 }
 
 template <class Lookup>
-long id_of(std::deque<id_name>& cache, const char* name, Lookup lookup) {
-  for (const id_name& e : cache)
-    if (e.name == name) return e.id;
+long id_of(id_cache& cache, const char* name, Lookup lookup) {
+  if (!name) return -1;
+  if (auto it = cache.by_name.find(name); it != cache.by_name.end()) return it->second->id;
   std::uint32_t id;
   std::string found;
   if (!lookup(name, id, found)) return -1;
-  cache.push_back({id, found});
+  cache.add(id, found.c_str());
   return id;
 }
 

@@ -6,7 +6,7 @@
 
 /// The user name of `uid`, or null when the user database has none.
 const char* get_uidnm(std::uint32_t uid);
-/// The user id of `name`, or -1.
+/// The user id of `name`, or -1 (also for a null `name`).
 long get_uid(const char* name);
 /// The group name of `gid`, or null.
 const char* get_gidnm(std::uint32_t gid);

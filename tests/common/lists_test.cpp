@@ -1,4 +1,4 @@
-// String lists, the hash they are keyed by, and the small text helpers.
+// String lists and the hash they are keyed by.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -6,7 +6,6 @@
 
 #include "common/hash.hpp"
 #include "common/lists.hpp"
-#include "common/strutil.hpp"
 
 namespace {
 
@@ -90,28 +89,4 @@ TEST(Varlist, ReplaceValueKeepsPosition) {
   int count = 0;
   for (const varnode& n : l) count += n.name == "M";
   EXPECT_EQ(count, 1);
-}
-
-TEST(Lists, MoveLeavesTheSourceEmpty) {
-  strlist a;
-  add_strlist("p", 0, a);
-  strlist b = std::move(a);
-  EXPECT_TRUE(a.empty());
-  EXPECT_EQ(texts(b), (std::vector<std::string>{"p"}));
-  add_strlist("q", 0, a);
-  EXPECT_EQ(texts(a), (std::vector<std::string>{"q"}));
-}
-
-TEST(Strutil, CaseConcatAndPlural) {
-  // No length limit: a 2000-character text is converted whole.
-  std::string longtext(2000, 'a');
-  EXPECT_EQ(strupper(longtext), std::string(2000, 'A'));
-  EXPECT_EQ(strupper("perl-5.x"), "PERL-5.X");
-  EXPECT_EQ(strlower("AbC-1"), "abc-1");
-  EXPECT_EQ(strxcat("only"), "only");
-  EXPECT_EQ(strxcat("/a", std::string("/b"), "/c"), "/a/b/c");
-  EXPECT_STREQ(plural(1), "");
-  EXPECT_STREQ(plural(0), "s");
-  EXPECT_STREQ(plural(2, "y", "ies"), "ies");
-  EXPECT_STREQ(plural(1, "y", "ies"), "y");
 }

@@ -27,6 +27,7 @@ TEST(NameCache, AbsentNamesAndIds) {
   EXPECT_EQ(get_gidnm(ABSENT_ID), nullptr);
   EXPECT_EQ(get_uid("no-such-user-corvane"), -1);
   EXPECT_EQ(get_gid("no-such-group-corvane"), -1);
+  EXPECT_EQ(get_uid(nullptr), -1);
   // Looking up names after misses still works.
   EXPECT_EQ(get_uid("root"), 0);
 }

@@ -116,19 +116,6 @@ TEST_F(IndexTest, GlobalIndexesKeepContentsWithoutEntries) {
   EXPECT_EQ(model.files_path, std::vector<dfileptr_t>{a});
 }
 
-TEST_F(IndexTest, DeclaredSnapshot) {
-  dfileptr_t a = file("/a");
-  dfileptr_t d = add_new_directory("/b/dist/pkg/etc", pkg, 0);
-  take_declared_snapshot();
-  EXPECT_TRUE(model.have_snapshot);
-  EXPECT_EQ(find_abspath_in_flist("/b/dist/pkg/a", model.t_files_abs), a);
-  EXPECT_EQ(find_abspath_in_dlist("/b/dist/pkg/etc", model.t_dirs_abs), d);
-  drop_declared_snapshot();
-  EXPECT_FALSE(model.have_snapshot);
-  EXPECT_TRUE(model.t_files_abs.empty());
-  EXPECT_TRUE(model.t_dirs.empty());
-}
-
 TEST_F(IndexTest, FindAlist) {
   std::vector<attrent> pats;
   pats.push_back(pattern("/usr/*"));
