@@ -3,6 +3,8 @@
 // directories, components and subpackages, and files in several packages.
 #include <sys/stat.h>
 
+#include <algorithm>
+
 #include "scan_fixture.hpp"
 
 namespace scantest {
@@ -103,6 +105,28 @@ TEST_F(AssemblyTest, ExportsGetTheirLeadingDirectories) {
   std::string buf;
   EXPECT_EQ(do_leading_com(pkg, x, buf), 0);  // all there now
   EXPECT_EQ(pkg->dirs.size(), 5u);
+}
+
+// Backends sort a package's arrays when its scan ends; the directories
+// that are there must still be found, not made a second time.
+TEST_F(AssemblyTest, LeadingDirectoriesAfterTheBackendReorderedThePackage) {
+  write_file(dist("p/usr/bin/x"), "x");
+  write_file(dist("p/usr/lib/y"), "y");
+  pkgptr_t pkg = new_package("/p", "d", "P", "", 1);
+  dfileptr_t y = add_new_file(std::string(pkg->dir.sv()) + "/usr/lib/y", pkg, 1);
+  y->sflags |= sf::DECLARED;
+  for (const char* d : {"/usr/lib", "/usr/bin", "/usr"})
+    add_new_directory(std::string(pkg->dir.sv()) + d, pkg, 1)->sflags |= sf::DECLARED;
+  add_new_file(std::string(pkg->dir.sv()) + "/usr/bin/x", pkg, 1);
+  take_declared_snapshot();
+  scan_all({"p"});
+  std::reverse(pkg->dirs.begin(), pkg->dirs.end());
+  std::reverse(pkg->files.begin(), pkg->files.end());
+  add_strlist("/usr/lib/z", 0, entry("/p/usr/bin/x")->exports);
+  add_strlist("/usr/bin/w", 0, y->exports);
+  maybe_add_leading_paths();
+  EXPECT_EQ(pkg->dirs.size(), 4u);
+  EXPECT_EQ(model.dirs.size(), 4u);
 }
 
 TEST_F(AssemblyTest, DispositionOwnerGroupAndMode) {
