@@ -16,8 +16,8 @@ extern "C" const char* __asan_default_options() { return "allocator_may_return_n
 
 namespace {
 
-// More than any machine can give.
-constexpr std::size_t HUGE_SIZE = std::size_t(1) << 46;
+// More than the address space holds, so no overcommit setting can grant it.
+constexpr std::size_t HUGE_SIZE = std::size_t(1) << 48;
 
 // Runs `f` as a run would: a run_exit ends the process with its status.
 template <class F>
@@ -58,11 +58,11 @@ TEST(MemoryDeathTest, FailuresEndTheRunWithStatusOne) {
   EXPECT_EXIT(as_run([] { xfree(nullptr); }), ::testing::ExitedWithCode(1),
               "\nFATAL: free\\(NULL\\)\\? I think NOT!\n");
   EXPECT_EXIT(as_run([] { xmalloc(HUGE_SIZE); }), ::testing::ExitedWithCode(1),
-              "\nFATAL: could not allocate 70368744177664 bytes.\n");
+              "\nFATAL: could not allocate 281474976710656 bytes.\n");
   EXPECT_EXIT(as_run([] { xcalloc(HUGE_SIZE, 1); }), ::testing::ExitedWithCode(1),
-              "\nFATAL: could not allocate 70368744177664 x 1 byte.\n");
+              "\nFATAL: could not allocate 281474976710656 x 1 byte.\n");
   EXPECT_EXIT(as_run([] { xrealloc(xmalloc(8), HUGE_SIZE); }), ::testing::ExitedWithCode(1),
-              "\nFATAL: could not reallocate 70368744177664 bytes.\n");
+              "\nFATAL: could not reallocate 281474976710656 bytes.\n");
 }
 
 TEST(MemoryDeathTest, NewReportsTheSizeAskedFor) {
@@ -72,13 +72,13 @@ TEST(MemoryDeathTest, NewReportsTheSizeAskedFor) {
                 std::string s;
                 s.reserve(HUGE_SIZE);
               }),
-              ::testing::ExitedWithCode(1), "\nFATAL: could not allocate 70368744177665 bytes.\n");
+              ::testing::ExitedWithCode(1), "\nFATAL: could not allocate 281474976710657 bytes.\n");
   // Even where the report cannot be thrown to main, the run ends with 1.
   EXPECT_EXIT(as_run([] {
                 install_alloc_failure_handler();
                 [&]() noexcept { (void)::operator new(HUGE_SIZE); }();
               }),
-              ::testing::ExitedWithCode(1), "could not allocate 70368744177664 bytes");
+              ::testing::ExitedWithCode(1), "could not allocate 281474976710656 bytes");
 }
 
 TEST(Memory, NewWithoutHandlerThrowsBadAlloc) {
