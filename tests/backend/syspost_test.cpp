@@ -61,18 +61,6 @@ TEST_F(SysPost, WellKnownDirectoriesGetTheirOwnersModesAndGivenBits) {
   }
 }
 
-TEST_F(SysPost, ExcludedDirectoriesAndBackendsWithoutMarks) {
-  pkgptr_t p = add_package("a", "A");
-  dfileptr_t usr = add_dir(p, "/usr");
-  dfileptr_t etc = add_dir(p, "/etc");
-  usr->aflags |= af::EXCLUDED;
-  usr->uid = 7;
-  syspost_postproc({});
-  EXPECT_EQ(usr->uid, 7u);
-  EXPECT_EQ(etc->gid, 21u);
-  EXPECT_EQ(etc->aflags & ~(af::GID | af::MODE), 0u);
-}
-
 TEST_F(SysPost, UnformattedManualPagesAreLeftOut) {
   pkgptr_t p = add_package("a", "A");
   add_dir(p, "/usr");
@@ -146,19 +134,6 @@ TEST_F(SysPost, ControlFileManualDirectoriesAndKeepingSources) {
   EXPECT_TRUE(man1->excluded());
 }
 
-TEST_F(SysPost, ManualSourceDebugLine) {
-  testutil::TempDir dbg;
-  set_debug(5, (dbg / "debug").c_str());
-  pkgptr_t p = add_package("a", "A");
-  add_dir(p, "/usr");
-  add_dir(p, "/usr/man");
-  add_dir(p, "/usr/man/man1");
-  add_file(p, "/usr/man/man1/ls.1");
-  syspost_postproc({});
-  close_debug();
-  EXPECT_EQ(testutil::read_file(dbg / "debug"), "ignoring man source file `/a/usr/man/man1/ls.1'\n");
-}
-
 TEST_F(SysPost, NoCompressionMarks) {
   pkgptr_t p = add_package("a", "A");
   add_dir(p, "/opt");
@@ -192,19 +167,6 @@ TEST_F(SysPost, NoCompressionMarks) {
   // A backend with its own bit gets that one.
   syspost_mark_nocompress({.nocompress_sflags = 0x2000000});
   EXPECT_EQ(p->files[0]->sflags & 0x2000000, 0x2000000u);
-}
-
-TEST_F(SysPost, TableIndexes) {
-  EXPECT_EQ(sysdir_index("/usr"), 0);
-  EXPECT_EQ(sysdir_index("/etc/default"), 15);
-  EXPECT_EQ(sysdir_index("/usr/man/man1"), 16);
-  EXPECT_EQ(sysdir_index("/usr/man/mann"), 25);
-  EXPECT_EQ(sysdir_index("/usr/man/manl"), 26);
-  EXPECT_EQ(sysdir_index("/usr/man/man.1"), 27);
-  EXPECT_EQ(sysdir_index("/usr/local/man/man.l"), 81);
-  EXPECT_EQ(sysdir_index("/usr/man"), 82);
-  EXPECT_EQ(sysdir_index("/SB0dyt"), -1);
-  EXPECT_EQ(sysdir_index("/usr/"), -1);
 }
 
 }  // namespace

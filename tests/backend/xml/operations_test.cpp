@@ -18,25 +18,6 @@ class XmlOps : public testutil::ModelTest {
   }
 };
 
-TEST_F(XmlOps, RecordAndInit) {
-  backend* b = find_backend("xml");
-  ASSERT_NE(b, nullptr);
-  EXPECT_STREQ(b->desc, "Generic XML representation");
-  EXPECT_EQ(b->verstr, "1.0.0");
-  EXPECT_EQ(xml_verstr, "1.0.0");
-  EXPECT_EQ(b->version, 100000);
-  EXPECT_TRUE(b->opts.empty());
-  EXPECT_EQ(b->chkname("mkxmlpkg"), 1);
-  EXPECT_EQ(b->chkname("mkxmlpkg2"), 0);
-  EXPECT_EQ(b->chkname("mkpkg"), 0);
-  // Exactly the operations the backend supplies.
-  EXPECT_TRUE(b->optcheck && b->postproc && b->verify && b->final && b->produce && b->postfile &&
-              b->postdir && b->finalpkg);
-  EXPECT_FALSE(b->dupcheck || b->chkpkgdir || b->prefile || b->predir || b->enddir || b->prepkg ||
-               b->postpkg || b->precmpnt || b->postcmpnt || b->finalcmpnt || b->comattrs ||
-               b->pkgrename);
-}
-
 TEST_F(XmlOps, OutputDirectoryIsTheBaseDirectory) {
   {
     CaptureFd err;
@@ -87,17 +68,6 @@ TEST_F(XmlOps, PrivatePackagesAndDirectoriesMakeTheirEntriesPrivate) {
   EXPECT_EQ(x->mode, 0555u);
 }
 
-TEST_F(XmlOps, DirectoryExportMarks) {
-  pkgptr_t p = add_package("a", "A");
-  dfileptr_t d = add_dir(p, "/opt");
-  add_strlist("/x", ef::CHILD, d->exports);
-  EXPECT_EQ(xml_postdir(p, d, 1), 1);
-  EXPECT_EQ(d->sflags & (sf::DIR_CHILD_EXPORTS | sf::DIR_RECURSIVE), sf::DIR_CHILD_EXPORTS);
-  add_strlist("/y", ef::RECURSIVE, d->exports);
-  xml_postdir(p, d, 1);
-  EXPECT_EQ(d->sflags & sf::DIR_RECURSIVE, sf::DIR_RECURSIVE);
-}
-
 TEST_F(XmlOps, FinalPackageSortsByPathAndChecksLinkTargets) {
   pkgptr_t p = add_package("hello-1.0", "HELLO");
   add_dir(p, "/usr");
@@ -142,19 +112,6 @@ TEST_F(XmlOps, FinalPackageSortsByPathAndChecksLinkTargets) {
                 "ERROR: the symbolic link `/usr/lib/dangling' points to the target "
                 "`/usr/lib/gone'" + tail);
   EXPECT_EQ(diag.errors, 2);
-}
-
-TEST_F(XmlOps, TargetPathsInsideAndOutsideThePackage) {
-  pkgptr_t p = add_package("a", "A");
-  add_dir(p, "/usr");
-  dfileptr_t f = add_file(p, "/usr/x");
-  f->target = newpath_dup(std::string(p->dir.sv()) + "/usr/y");
-  EXPECT_EQ(xml_target_path(*p, *f), "/usr/y");
-  // A sibling directory whose name begins with the package's is outside it.
-  f->target = newpath_dup(std::string(p->dir.sv()) + "b/usr/y");
-  EXPECT_EQ(xml_target_path(*p, *f), "/ab/usr/y");
-  f->target = newpath_dup("/elsewhere/y");
-  EXPECT_EQ(xml_target_path(*p, *f), "/elsewhere/y");
 }
 
 TEST_F(XmlOps, DependenciesOfComponentsNeedDescriptions) {

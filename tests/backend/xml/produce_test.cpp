@@ -82,6 +82,9 @@ TEST_F(XmlProduce, WholeProduct) {
   lib->phase = 1;
   make_link(add_file(p, "/usr/lib/libhello.so"), "/usr/lib/libhello.so.1");
   add_file(p, "/usr/lib/data.jar");
+  dfileptr_t jar = add_file(p, "/usr/lib/hello.jar");
+  jar->aflags |= af::FLAGSTR;
+  jar->flagstr = "T";
   dfileptr_t conf = add_file(p, "/etc/hello.conf", 0644);
   conf->access = 2;
   conf->aflags |= af::OWNER | af::FLAGSTR;
@@ -176,6 +179,12 @@ TEST_F(XmlProduce, WholeProduct) {
                 "          phase=\"normal\"\n"
                 "          name=\"/usr/lib/data.jar\">\n"
                 "        <flags>nocompress</flags>\n"
+                "    </file>\n"
+                "\n"
+                "    <file access=\"shared\"\n"
+                "          phase=\"normal\"\n"
+                "          name=\"/usr/lib/hello.jar\">\n"
+                "        <flags>T, nocompress</flags>\n"
                 "    </file>\n"
                 "\n"
                 "    <symlink access=\"shared\"\n"
@@ -297,20 +306,6 @@ TEST_F(XmlProduce, HardLinksFollowTheFirstName) {
   EXPECT_TRUE(xmllint_accepts());
 }
 
-TEST_F(XmlProduce, FlagsTextWithNoCompression) {
-  pkgptr_t p = add_package("a", "A");
-  add_dir(p, "/usr");
-  add_dir(p, "/usr/lib");
-  dfileptr_t jar = add_file(p, "/usr/lib/a.jar");
-  jar->aflags |= af::FLAGSTR;
-  jar->flagstr = "T";
-  finish(p);
-  add_varlist("A", "", new_cmpnt("a", "1", "A", "", 0)->subpackages);
-  xml_final();
-  EXPECT_NE(produce().find("          name=\"/usr/lib/a.jar\">\n        <flags>T, nocompress</flags>\n"),
-            std::string::npos);
-}
-
 TEST_F(XmlProduce, MarkupCharactersAreEscaped) {
   opts.description = "Say \"hi\" & <bye>";
   pkgptr_t p = add_package("a", "A&B");
@@ -404,18 +399,6 @@ TEST_F(XmlProduce, OutputThatCannotBeCreatedIsFatal) {
       run_exit);
   EXPECT_EQ(cap.text(), "\nfopen: No such file or directory\n\nFATAL: failed to write to `" +
                             tmp / "missing/HELLO.xml" + "'.\n");
-}
-
-TEST_F(XmlProduce, AccessOutsideItsValuesIsAnInternalError) {
-  pkgptr_t p = add_package("a", "A");
-  add_dir(p, "/opt")->access = 0;
-  finish(p);
-  add_varlist("A", "", new_cmpnt("a", "1", "A", "", 0)->subpackages);
-  CaptureFd cap;
-  EXPECT_THROW(xml_produce(), run_exit);
-  EXPECT_NE(cap.text().find("FATAL: program logic bug in file `produce.cpp', line "),
-            std::string::npos);
-  EXPECT_FALSE(testutil::exists(tmp / "HELLO.xml"));
 }
 
 }  // namespace
