@@ -181,7 +181,8 @@ bool resolve_link(dfileptr_t dir, pkgptr_t pkg) {
 
 // lstat, link resolution and the followed stat of the entry `name` of the
 // working directory. False (after reporting) when the entry is skipped.
-bool stat_entry(dfileptr_t dir, pkgptr_t pkg, const char* name, entry_info& info) {
+// Not inlined: its two status buffers stay out of the frames that recurse.
+[[gnu::noinline]] bool stat_entry(dfileptr_t dir, pkgptr_t pkg, const char* name, entry_info& info) {
   struct stat own;
   if (lstat(name, &own) != 0) {
     perror_label("\nlstat");
