@@ -84,7 +84,9 @@ int run_pass(CtlReader& rd, const std::string& shown_name) {
 }
 
 void start_pass(CtlReader& rd, int setonly, InputLevel&& top) {
+  std::string jail = std::move(rd.include_jail);
   rd = CtlReader{};
+  rd.include_jail = std::move(jail);
   rd.filenm = base_name(top.abs);
   top.name = rd.keep(rd.filenm);
   rd.levels.push_back(std::move(top));

@@ -83,7 +83,7 @@ struct CtlReader {
   std::vector<unsigned char> swallow;  ///< pushed-back characters, last pushed on top
   bool at_end = false;             ///< the control file itself has ended
   bool lexfailed = false;          ///< a lexical error ended the input
-  std::string include_jail;        ///< when set, only files below it may be included
+  std::string include_jail;        ///< when set, only files below it may be included (kept across passes)
 
   ScriptState script = ScriptState::none;
   std::string lex_delimiter;
