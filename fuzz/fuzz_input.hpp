@@ -23,13 +23,15 @@ inline int read_fuzz_input(std::string_view text, const std::string& jail) {
   opts.dexec = opts.dtessel = opts.dtexi = 0;
   opts.autotessel = opts.autotexi = opts.autostrip = 0;
   ctl.include_jail = jail;
+  int status = 0;
   try {
     parse_text(jail + "/input.ctl", text, 1);
     parse_text(jail + "/input.ctl", text, 0);
   } catch (const run_exit& e) {
-    return e.status;
+    status = e.status;
   }
-  return 0;
+  ctl = CtlReader{};
+  return status;
 }
 
 /// Files the inputs may include: a plain one, one that includes itself and

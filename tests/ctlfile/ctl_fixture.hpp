@@ -27,6 +27,7 @@ class CtlTest : public ::testing::Test {
   void SetUp() override {
     initialize_globals();
     initialize_backends();
+    ctl = CtlReader{};
     diag.columns = 1000;  // one line per message
     opts.distdir = "/d";
     opts.distdirlen = 2;

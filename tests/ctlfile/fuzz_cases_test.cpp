@@ -1,6 +1,7 @@
 // The inputs the fuzzer found (tests/ctlfile/fuzz_cases), its seeds and the
 // example control files, read as the fuzzer reads them: each must end
-// normally or with status 1, never crash or hang.
+// normally or with status 1, never crash or hang. The seed with every
+// statement in every block it may stand in must parse.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -40,6 +41,11 @@ TEST(FuzzCases, EveryCaseEndsWithStatusZeroOrOne) {
     testutil::CaptureFd out(1), err(2);
     int status = read_fuzz_input(text, jail.path());
     EXPECT_TRUE(status == 0 || status == 1) << status;
+    if (input.find("all_statements.ctl") != std::string::npos) {
+      EXPECT_EQ(status, 0);
+      EXPECT_EQ(err.text().find("syntax error"), std::string::npos) << err.text();
+      EXPECT_NE(out.text().find("Executing prep phase `p' ...\n"), std::string::npos);
+    }
   }
 }
 

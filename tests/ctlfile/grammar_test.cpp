@@ -43,40 +43,6 @@ TEST_F(GrammarTest, RefusedStatementsNameTheUnexpectedToken) {
   }
 }
 
-TEST_F(GrammarTest, StatementsStandInTheirBlocks) {
-  opts.autostrip = 0;  // no preparation of the (absent) tree
-  ParseResult r = parse(R"(
-want(2, 1)
-set("flat-mode", 0)
-backend("xml")
-vendor("V")
-requires("R", "1")
-verbatim("top")
-mandir("/usr/man")
-allfiles("*.conf", pathmatch) { mode(644) owner("root") except("x.conf") }
-alldirs("*/etc") { mode(755) exportall("d", early, no) { except("y") } }
-prepare("p") {
-  auto_compress_texinfo() auto_format_mansource() auto_strip(yes, no, "c")
-  remove("/r") removeany("*.o") { except("keep.o") }
-}
-package("/p", "Pkg", "pkg", "extra") {
-  create file("/etc/f") { mode(600); includes("text"); linkok(); convert("c", normal); }
-  create directory("/var/d") { exportall("x", early) ssoprivate() }
-  symlink(directory, "/l"); { }
-  create symlink(file, "/lf", "/target") { export(early) addexport("a", normal) }
-  requires("q") dependency("d") upgrades("u") replaces("r") subpackage("s") verbatim("v")
-  target("t", yes) export(never) access(client) remove("/x") removeany("*.a", pathmatch)
-  allfiles("*") { exportok() } alldirs("*") { flags("f") }
-  ifdef("NO") print("no") else print("yes") endif
-}
-component("c", "1.0", "Comp") {
-  replaces("a") upgrades("b") requires("c") dependency("d") subpackage("pkg") verbatim("e")
-}
-)");
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, "Executing prep phase `p' ...\nDone with prep phase `p' ...\n   yes\n");
-}
-
 TEST_F(GrammarTest, ScriptBodiesAreReadRaw) {
   opts.dexec = 0;  // read the bodies, run nothing
   ParseResult r = parse(
