@@ -170,22 +170,6 @@ TEST_F(AssemblyTest, DispositionOwnerGroupAndMode) {
   EXPECT_EQ(entry("/p/etc")->sflags & (sf::DIR_HAS_STATIC | sf::DIR_HAS_VARIABLE), sf::DIR_HAS_VARIABLE);
 }
 
-TEST_F(AssemblyTest, InstalledPermsAndAllVariableKeepOrForce) {
-  write_file(dist("p/usr/bin/ls"), "x", 0750);
-  scan_all({"p"});
-  opts.imode = 1;
-  opts.vmode = 1;
-  opts.rmode = 1;
-  const std::uint32_t uid = entry("/p/usr/bin/ls")->uid;
-  EXPECT_EQ(run(), -1);
-  dfileptr_t ls = entry("/p/usr/bin/ls");
-  EXPECT_EQ(ls->mode, 0750u);
-  EXPECT_EQ(ls->uid, uid);
-  EXPECT_EQ(ls->access, 2);
-  EXPECT_EQ(ls->phase, 1);
-  EXPECT_EQ(entry("/p/usr/bin")->access, 2);
-}
-
 TEST_F(AssemblyTest, DirectoryExportsReachEntriesBelow) {
   for (const char* f : {"usr/lib/a/b/f", "usr/lib/g", "usr/lib/skip.so", "r/s/f"})
     write_file(dist("p/") + f, "x");
@@ -232,11 +216,10 @@ TEST_F(AssemblyTest, PackagesJoinThePrimaryOrTheirOwnComponent) {
   EXPECT_EQ(package_named("FOO")->cmpnt, c);
   EXPECT_EQ(package_named("BAR")->flags, pf::CLAIMED);
   EXPECT_EQ(replies.log, (std::vector<std::string>{"finalcmpnt prd"}));
-}
 
-TEST_F(AssemblyTest, ComponentModeGivesEachPackageItsComponent) {
-  for (const char* d : {"foo", "bar"}) write_file(dist(d) + "/d/f", "x");
-  scan_all({"foo", "bar"});
+  // Component mode: each package is its own component.
+  model.cmpnts.clear();
+  for (pkgptr_t p : model.packages) p->flags = 0;
   opts.cmode = 1;
   EXPECT_EQ(run(), -1) << assembled;
   ASSERT_EQ(model.cmpnts.size(), 2u);

@@ -46,17 +46,6 @@ TEST_F(ScanRun, EachPackageGetsOneProgressLine) {
   EXPECT_TRUE(testutil::exists(t / "P.xml"));
 }
 
-TEST_F(ScanRun, NamesThatComeOutEqualStopTheRun) {
-  write_file(dist("perl-base/usr/lib/a"), "a");
-  write_file(dist("perl-modules/usr/lib/b"), "b");
-  RunResult r = run();
-  EXPECT_EQ(r.status, 1);
-  EXPECT_TRUE(contains(r.err, "ERROR: the package directories `/perl-base' and `/perl-modules' both "
-                              "give the package name `PERL'.\n"))
-      << r.err;
-  EXPECT_FALSE(testutil::exists(t / "P.xml"));
-}
-
 TEST_F(ScanRun, BadEntriesAreReportedAndTheRunStops) {
   testutil::make_dirs(dist("empty"));
   write_file(dist("p/usr/bin/ok"), "x", 0755);
@@ -80,17 +69,6 @@ TEST_F(ScanRun, BadEntriesAreReportedAndTheRunStops) {
   // The run stops after the scan: no assembly, no output.
   EXPECT_FALSE(contains(r.err, "all done"));
   EXPECT_FALSE(testutil::exists(t / "P.xml"));
-}
-
-TEST_F(ScanRun, FilesInTwoPackagesAndJunkAreWarnedAbout) {
-  write_file(dist("a/usr/bin/x"), "1", 0755);
-  write_file(dist("b/usr/bin/x"), "2", 0755);
-  write_file(dist("b/usr/bin/core"), "junk");
-  RunResult r = run();
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_TRUE(contains(r.err, "WARNING: core file `/usr/bin/core' in package `B'.\n")) << r.err;
-  EXPECT_TRUE(contains(r.err, "WARNING: the file `/usr/bin/x' is duplicated in package(s): A B\n"));
-  EXPECT_TRUE(contains(r.err, "INFO: 2 warnings encountered during processing.\n"));
 }
 
 TEST_F(ScanRun, SubpackageLoopInTheControlFileIsAnError) {
