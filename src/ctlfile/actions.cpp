@@ -113,7 +113,8 @@ void act_ifeq(CtlReader& rd, const std::string& name, const std::string& text, i
 }
 
 void act_want_value(CtlReader& rd, int parts, int a, int b, int c) {
-  rd.wantval = version_number(a, b, c);
+  // In 64 bits: any number a control file gives must compare, none overflow.
+  rd.wantval = a * 100000LL + b * 1000LL + c;
   rd.wantmsg = parts == 1   ? strprintf("%d.x.x", a)
                : parts == 2 ? strprintf("%d.%d.x", a, b)
                             : strprintf("%d.%d.%d", a, b, c);

@@ -96,7 +96,7 @@ struct CtlReader {
   int parsewarns = 0;
   ParseContext ctx;
   PrepRequests prep;
-  int wantval = 0;
+  long long wantval = 0;  ///< the last want_value as a version number
   std::string wantmsg;
 
   std::deque<std::string> texts;   ///< the texts of STRING tokens, alive for the pass

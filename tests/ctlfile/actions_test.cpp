@@ -298,6 +298,8 @@ TEST_F(ActionsTest, FatalStatementsEndTheRun) {
       {"want(\"xml\", 1, 1)",
        "\nERROR: t.ctl line 1: control script wants Corvane `xml' driver version 1.1.x - only "
        "have 1.0.0.\n"},
+      {"want(777777)",  // too large for an int version number; found by the fuzzer
+       "\nERROR: t.ctl line 1: control script wants Corvane version 262143.x.x - only have 2.1.0.\n"},
       {"want(\"nope\", 1)", "\nERROR: t.ctl line 1: invalid backend `nope'.\n"},
       {"print(\"a\")\nerror(\"stop here\")\nprint(\"b\")", "\nERROR: t.ctl line 2: stop here\n"},
   };
