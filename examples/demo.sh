@@ -36,9 +36,12 @@ ln "$scratch/dist/hello-1.0/usr/bin/hello" "$scratch/dist/hello-1.0/usr/bin/hi"
 echo "Example product in $scratch/dist:"
 (cd "$scratch/dist" && find . -mindepth 1 \( -type l -printf '    %P -> %l\n' \) -o -printf '    %P\n' | sort)
 echo
-echo "Running: mkxmlpkg -d $scratch -P HELLO -V 1.0 -D \"Hello tools\""
+# The control file names the packages and their component, gives attributes
+# by pattern and per file, removes, creates and exports entries.
+echo "Running: mkxmlpkg -d $scratch -P HELLO -V 1.0 -D \"Hello tools\" -p examples/hello.ctl"
 status=0
-"$bindir/mkxmlpkg" -d "$scratch" -P HELLO -V 1.0 -D "Hello tools" 2>"$scratch/messages" || status=$?
+"$bindir/mkxmlpkg" -d "$scratch" -P HELLO -V 1.0 -D "Hello tools" -p "$here/hello.ctl" \
+  2>"$scratch/messages" || status=$?
 # Its reports (INFO and any others) go to standard error.
 sed '/^$/d' "$scratch/messages"
 echo
