@@ -22,6 +22,7 @@ cmake --build "$build" -j2 --target ctlfile_fuzzer
 corpus=$build/fuzz-corpus
 artifacts=$build/fuzz-artifacts
 mkdir -p "$corpus" "$artifacts" "$cases"
+rm -f "$artifacts"/*  # earlier finds are in $cases already
 for seed in "$src"/examples/*.ctl "$src"/fuzz/seeds/* "$cases"/*; do
   [ -f "$seed" ] && cp "$seed" "$corpus/seed-$(basename "$seed")"
 done

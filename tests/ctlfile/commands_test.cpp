@@ -35,7 +35,8 @@ TEST_F(CommandsTest, FailingCommandsEndTheRun) {
        "\nERROR: t.ctl line 1: system(/bin/ksh -c 'echo '\\''x'\\''; exit 4') failed with 4.\n"},
       // A command killed by a signal is no success.
       {"exec(\"kill -9 $$\")", "\nERROR: t.ctl line 1: exec(kill -9 $$) failed with 137.\n"},
-      {"script(\"END\", END\nexit 5\nEND\n)", "\nERROR: t.ctl line 4: exec(END) failed with 5.\n"},
+      // A failed script is left in /tmp; this one removes itself.
+      {"script(\"END\", END\nrm -f \"$0\"; exit 5\nEND\n)", "\nERROR: t.ctl line 4: exec(END) failed with 5.\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
