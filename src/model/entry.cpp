@@ -35,13 +35,10 @@ void commpaths_dup(std::string_view path, attrent& e, pkgptr_t pkg) {
 
 namespace {
 
-// The per-package lookup by full path (abs_lookup). Slots hold
-// (position + 1) << 32 | hash, so probing compares hashes without touching
-// the entries; the text decides only among equal hashes.
+// The per-package lookup by full path (abs_lookup). Slots keep the hash
+// beside the entry, so probing compares hashes without touching the
+// entries; the text decides only among equal hashes.
 constexpr std::size_t LOOKUP_MIN_SLOTS = 64;
-
-std::uint32_t slot_hash(std::uint64_t slot) { return static_cast<std::uint32_t>(slot); }
-std::size_t slot_pos(std::uint64_t slot) { return static_cast<std::size_t>(slot >> 32) - 1; }
 
 // The path hash is a multiply-xor over the bytes, so its low bits are weak;
 // a second multiplication spreads all of them over the slot index.
@@ -50,44 +47,48 @@ std::size_t home_slot(std::uint32_t h, std::size_t nslots) {
 }
 
 void grow_lookup(abs_lookup& lk) {
-  std::vector<std::uint64_t> old;
+  std::vector<abs_slot> old;
   old.swap(lk.slots);
-  lk.slots.assign(old.empty() ? LOOKUP_MIN_SLOTS : old.size() * 2, 0);
+  lk.slots.assign(old.empty() ? LOOKUP_MIN_SLOTS : old.size() * 2, abs_slot{});
   const std::size_t mask = lk.slots.size() - 1;
-  for (std::uint64_t s : old) {
-    if (!s) continue;
-    std::size_t i = home_slot(slot_hash(s), lk.slots.size());
-    while (lk.slots[i]) i = (i + 1) & mask;
+  for (const abs_slot& s : old) {
+    if (!s.entry) continue;
+    std::size_t i = home_slot(s.hash, lk.slots.size());
+    while (lk.slots[i].entry) i = (i + 1) & mask;
     lk.slots[i] = s;
   }
 }
 
-// Enters entry `pos` of `list` unless an earlier entry has the same path.
-void enter(abs_lookup& lk, const std::vector<dfileptr_t>& list, std::size_t pos) {
+// Enters `e` unless an earlier entry has the same full path.
+void enter(abs_lookup& lk, dfileptr_t e) {
   if ((lk.used + 1) * 10 > lk.slots.size() * 7) grow_lookup(lk);
-  const path_t& abs = list[pos]->abs;
+  const path_t& abs = e->abs;
   const std::size_t mask = lk.slots.size() - 1;
   std::size_t i = home_slot(abs.hash, lk.slots.size());
-  for (; lk.slots[i]; i = (i + 1) & mask)
-    if (slot_hash(lk.slots[i]) == abs.hash && list[slot_pos(lk.slots[i])]->abs.sv() == abs.sv())
-      return;
-  lk.slots[i] = (static_cast<std::uint64_t>(pos + 1) << 32) | abs.hash;
+  for (; lk.slots[i].entry; i = (i + 1) & mask)
+    if (lk.slots[i].hash == abs.hash && lk.slots[i].entry->abs.sv() == abs.sv()) return;
+  lk.slots[i] = {e, abs.hash};
   ++lk.used;
 }
 
 // The first entry of `list` (creation order) whose full path is `path`.
 dfileptr_t find_by_abs(abs_lookup& lk, const std::vector<dfileptr_t>& list, std::string_view path) {
   if (lk.covered > list.size()) lk = abs_lookup{};  // the array was cut back: start over
-  for (; lk.covered < list.size(); ++lk.covered) enter(lk, list, lk.covered);
+  for (; lk.covered < list.size(); ++lk.covered) enter(lk, list[lk.covered]);
   if (lk.slots.empty()) return nullptr;
   const std::uint32_t h = mkhashval(path);
   const std::size_t mask = lk.slots.size() - 1;
-  for (std::size_t i = home_slot(h, lk.slots.size()); lk.slots[i]; i = (i + 1) & mask) {
-    if (slot_hash(lk.slots[i]) != h) continue;
-    dfileptr_t e = list[slot_pos(lk.slots[i])];
-    if (e->abs.sv() == path) return e;
-  }
+  for (std::size_t i = home_slot(h, lk.slots.size()); lk.slots[i].entry; i = (i + 1) & mask)
+    if (lk.slots[i].hash == h && lk.slots[i].entry->abs.sv() == path) return lk.slots[i].entry;
   return nullptr;
+}
+
+// Keeps a lookup that is in use up to date with the entry just appended to
+// `list`, so it never depends on where the entries stand in the array.
+void note_new_entry(abs_lookup& lk, const std::vector<dfileptr_t>& list) {
+  if (lk.slots.empty() || lk.covered + 1 != list.size()) return;  // not in use yet: made on the first checked add
+  enter(lk, list.back());
+  lk.covered = list.size();
 }
 
 dfileptr_t make_entry(std::string_view path, pkgptr_t pkg, std::int32_t type) {
@@ -107,6 +108,7 @@ dfileptr_t add_new_file(std::string_view path, pkgptr_t pkg, int check) {
   dfileptr_t e = make_entry(path, pkg, ENT_FILE);
   model.files.push_back(e);
   pkg->files.push_back(e);
+  note_new_entry(pkg->files_by_abs, pkg->files);
   return e;
 }
 
@@ -117,6 +119,7 @@ dfileptr_t add_new_directory(std::string_view path, pkgptr_t pkg, int check) {
   e->dt = std::make_unique<dirtail>();
   model.dirs.push_back(e);
   pkg->dirs.push_back(e);
+  note_new_entry(pkg->dirs_by_abs, pkg->dirs);
   return e;
 }
 

@@ -167,13 +167,19 @@ struct cmpnt_sizes {
 /// A package's entries of one kind by full path, for the checked adds of
 /// add_new_file/add_new_directory: an open-addressed table that holds, for
 /// the first entry (in creation order) of each full path, the path's hash
-/// and the entry's position in the package's creation-order array. It is
-/// made by the first checked add and brought up to date by each later one,
-/// so a package that is never checked costs nothing.
+/// and the entry itself. It is made from the package's array by the first
+/// checked add and from then on takes each new entry as it is made, so a
+/// package that is never checked costs nothing, and backends may reorder
+/// the array afterwards (their stable sorts by installed path keep entries
+/// of one full path in creation order, should the table be made later).
+struct abs_slot {
+  dfileptr_t entry = nullptr;  ///< null = free
+  std::uint32_t hash = 0;
+};
 struct abs_lookup {
-  std::vector<std::uint64_t> slots;  ///< (position + 1) << 32 | hash; 0 = free
-  std::size_t covered = 0;           ///< leading entries of the array already entered
-  std::size_t used = 0;              ///< slots in use
+  std::vector<abs_slot> slots;
+  std::size_t covered = 0;  ///< entries of the array already entered
+  std::size_t used = 0;     ///< slots in use
 };
 
 struct package {

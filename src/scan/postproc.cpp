@@ -508,9 +508,6 @@ void maybe_add_leading_paths() {
   std::string buffer;
   bool any = false;
   for (pkgptr_t pkg : model.packages) {
-    // Backends sort a package's arrays when its scan ends, which leaves a
-    // lookup by position built before then pointing at other entries.
-    pkg->dirs_by_abs = abs_lookup{};
     int count = 0;
     // Directories made here join pkg->dirs; they carry no exports, so
     // the walk covers only those there before.
