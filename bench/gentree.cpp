@@ -7,7 +7,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -66,10 +68,17 @@ long fill_package(const std::string& root, int pkg, long quota, rng& r) {
     ++made;
   }
   queue.push_back({"/usr/share/app", 3});
+  // Branching that fills the quota by depth 7 with directories of about
+  // 30 entries: the levels 4..7 below /usr/share/app hold b, b^2, b^3 and
+  // b^4 directories, so b^4 = quota / 30.
+  const double branching = std::max(1.5, std::pow(double(quota) / 30.0, 0.25));
+  const std::uint32_t dir_percent = std::min<std::uint32_t>(60, std::uint32_t(std::ceil(branching * 100 / 30)));
   std::uint32_t serial = 0;
   while (made < quota && !queue.empty()) {
-    dir_job job = queue.front();
-    queue.pop_front();
+    // Depth first, so the directories still empty when the quota is reached
+    // are only the few on the way down.
+    dir_job job = queue.back();
+    queue.pop_back();
     const int entries = 20 + int(r.below(21));
     for (int i = 0; i < entries && made < quota; ++i) {
       const std::uint32_t roll = r.below(100);
@@ -77,13 +86,14 @@ long fill_package(const std::string& root, int pkg, long quota, rng& r) {
       std::string name = "p" + std::to_string(pkg) + "e" + std::to_string(serial++);
       std::string rel = job.rel + "/" + name;
       std::string full = root + rel;
-      if (roll < 5 && job.depth < 7) {
+      const bool as_dir = job.depth < 7 ? r.below(100) < dir_percent : false;
+      if (as_dir) {
         make_dir(full);
         queue.push_back({rel, job.depth + 1});
-      } else if (roll < 10 && !files.empty()) {
+      } else if (roll < 5 && !files.empty()) {
         const std::string& target = files[r.below(files.size())];
         if (symlink(target.c_str(), full.c_str()) != 0) die("symlink " + full);
-      } else if (roll < 11 && !files.empty()) {
+      } else if (roll < 6 && !files.empty()) {
         const std::string& target = files[r.below(files.size())];
         if (link((root + target).c_str(), full.c_str()) != 0) die("link " + full);
       } else {
@@ -92,12 +102,13 @@ long fill_package(const std::string& root, int pkg, long quota, rng& r) {
       }
       ++made;
     }
-    // Keep the walk going when every directory so far came out shallow.
+    // Keep the walk going when the random draws made too few directories:
+    // a new one below the application directory, so paths stay short.
     if (queue.empty() && made < quota) {
-      std::string rel = job.rel + "/p" + std::to_string(pkg) + "d" + std::to_string(serial++);
+      std::string rel = "/usr/share/app/p" + std::to_string(pkg) + "d" + std::to_string(serial++);
       make_dir(root + rel);
       ++made;
-      queue.push_back({rel, job.depth < 7 ? job.depth + 1 : 3});
+      queue.push_back({rel, 4});
     }
   }
   return made;

@@ -77,20 +77,31 @@ if [ "$first" != "$last" ]; then
 fi
 rm -f "$BENCH_DIR/times" "$BENCH_DIR/t.find" "$BENCH_DIR/t.prog"
 
-# Same output as a reference build on the smallest tree.
+# Same output as a reference build on the smallest tree: every file the
+# run writes next to dist, and its messages.
+clean_outputs() {
+  for f in "$1"/* "$1"/.[!.]*; do
+    case ${f##*/} in dist|.entries|'*'|'.[!.]*') ;; *) rm -rf "$f" ;; esac
+  done
+  mkdir -p "$1/input"
+}
+keep_outputs() {
+  rm -rf "$2"; mkdir -p "$2"
+  for f in "$1"/*; do [ "${f##*/}" = dist ] || cp -r "$f" "$2/"; done
+}
 if [ -n "$REF_BIN" ]; then
   base="$BENCH_DIR/tree-$first"
   for p in $(programs); do
     cmd=$(backend_cmd "$p" "$base")
-    $cmd > /dev/null 2>&1
-    mkdir -p "$BENCH_DIR/out-new"; cp -r "$base"/BENCH.xml "$base"/input "$BENCH_DIR/out-new/" 2>/dev/null || true
     ref=$(echo "$cmd" | sed "s|^$BIN/|$REF_BIN/|")
-    $ref > /dev/null 2>&1
-    mkdir -p "$BENCH_DIR/out-ref"; cp -r "$base"/BENCH.xml "$base"/input "$BENCH_DIR/out-ref/" 2>/dev/null || true
+    clean_outputs "$base"; $ref > "$BENCH_DIR/ref.msg" 2>&1 || true
+    keep_outputs "$base" "$BENCH_DIR/out-ref"; mv "$BENCH_DIR/ref.msg" "$BENCH_DIR/out-ref/messages"
+    clean_outputs "$base"; $cmd > "$BENCH_DIR/new.msg" 2>&1 || true
+    keep_outputs "$base" "$BENCH_DIR/out-new"; mv "$BENCH_DIR/new.msg" "$BENCH_DIR/out-new/messages"
     if diff -r "$BENCH_DIR/out-ref" "$BENCH_DIR/out-new" > /dev/null; then
       echo "$p: output byte-identical to $REF_BIN"
     else
-      echo "$p: OUTPUT DIFFERS from $REF_BIN"; exit 1
+      echo "$p: OUTPUT DIFFERS from $REF_BIN (see $BENCH_DIR/out-ref, out-new)"; exit 1
     fi
     rm -rf "$BENCH_DIR/out-new" "$BENCH_DIR/out-ref"
   done
