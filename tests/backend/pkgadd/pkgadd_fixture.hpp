@@ -14,24 +14,17 @@
 #include "model/settings.hpp"
 #include "support/capture.hpp"
 #include "support/testutil.hpp"
+#include "../model_fixture.hpp"
 
 namespace pkgadd_test {
 
-class PkgaddTest : public ::testing::Test {
+class PkgaddTest : public testutil::ModelTest {
  protected:
   void SetUp() override {
-    close_debug();
-    diag = Diagnostics{};
+    ModelTest::SetUp();
     diag.columns = 100000;  // one line per message, so texts compare whole
-    reset_settings();
-    reset_model();
-    initialize_backends();
     be = find_backend("pkgadd");
     registry.backptr = be;
-    opts.basedir = tmp.path();
-    opts.basedirlen = tmp.path().size();
-    opts.distdir = tmp.path() + "/dist";
-    opts.distdirlen = opts.distdir->size();
     opts.prdcode = "TOOLS";
     opts.cmpntcode = "tools";
     opts.version = "1.0";
@@ -40,15 +33,11 @@ class PkgaddTest : public ::testing::Test {
     opts.pkgdir = tmp.path() + "/input";
     testutil::make_dirs(*opts.pkgdir);
   }
-  void TearDown() override { close_debug(); }
 
-  /// A package of directory /`dir` with its root directory record.
+  /// A package of directory /`dir` whose root has no access decided yet.
   pkgptr_t add_package(const std::string& dir, const std::string& name) {
-    pkgptr_t p = new_package("/" + dir, "Description of package `" + name + "'", name, "", 0);
-    dfileptr_t root = add_new_directory(p->dir.sv(), p, 0);
-    root->sflags |= sf::SCANNED;
-    root->mode = 0755;
-    root->uid = root->gid = 2;
+    pkgptr_t p = ModelTest::add_package(dir, name);
+    p->dirs.front()->access = 0;
     return p;
   }
 
@@ -65,32 +54,14 @@ class PkgaddTest : public ::testing::Test {
     return c;
   }
 
-  /// The directory of `p` with installed path `path` (its parent must exist).
-  dfileptr_t add_dir(pkgptr_t p, const std::string& path, std::uint32_t mode = 0755) {
-    dfileptr_t d = add_new_directory(std::string(p->dir.sv()) + path, p, 0);
-    attach(p, d);
-    d->parent->subdirs().push_back(d);
-    d->mode = mode;
-    return d;
-  }
-
-  /// The file of `p` with installed path `path`.
+  /// The file of `p` with installed path `path` and `size` bytes; no inode,
+  /// as the pkgadd writer never asks for one.
   dfileptr_t add_file(pkgptr_t p, const std::string& path, std::uint32_t mode = 0444,
                       std::int64_t size = 10) {
-    dfileptr_t f = add_new_file(std::string(p->dir.sv()) + path, p, 0);
-    attach(p, f);
-    f->parent->files().push_back(f);
-    f->mode = mode;
+    dfileptr_t f = ModelTest::add_file(p, path, mode);
     f->size = size;
-    f->phase = 2;
-    f->nlink = 1;
+    f->ino = 0;
     return f;
-  }
-
-  /// Makes `e` a symbolic link to the installed path `target` of its package.
-  static void make_link(dfileptr_t e, const std::string& target) {
-    e->aflags |= af::SYMLINK;
-    e->target = newpath_dup(std::string(e->pkg->dir.sv()) + target);
   }
 
   /// The end of every package's scan and of the assembly.
@@ -105,24 +76,7 @@ class PkgaddTest : public ::testing::Test {
 
   std::string out(const std::string& rel) { return testutil::read_file(*opts.pkgdir + "/" + rel); }
 
-  testutil::TempDir tmp;
   backend* be = nullptr;
-
- private:
-  static dfileptr_t dir_of(pkgptr_t p, std::string_view path) {
-    if (path.empty()) return p->dirs.front();
-    for (dfileptr_t d : p->dirs)
-      if (d->path.sv() == path) return d;
-    return nullptr;
-  }
-  void attach(pkgptr_t p, dfileptr_t e) {
-    const std::string_view path = e->path.sv();
-    e->parent = dir_of(p, path.substr(0, path.rfind('/')));
-    EXPECT_NE(e->parent, nullptr) << "no parent for " << path;
-    e->sflags |= sf::SCANNED;
-    e->uid = e->gid = 2;
-    e->access = 1;
-  }
 };
 
 }  // namespace pkgadd_test
