@@ -1,5 +1,3 @@
-#include <fnmatch.h>
-
 #include "model/model.hpp"
 #include "model/settings.hpp"
 
@@ -123,29 +121,50 @@ dfileptr_t add_new_directory(std::string_view path, pkgptr_t pkg, int check) {
   return e;
 }
 
+namespace {
+
+// The guess's patterns are plain fnmatch patterns without flags, where '*'
+// matches any bytes, '/' included. Each is tested here by the byte
+// comparison it amounts to, which is what a million files can afford.
+bool contains(std::string_view s, std::string_view part) {
+  return s.find(part) != std::string_view::npos;
+}
+// "*/etc/*rc": the "rc" cannot overlap a "/etc/", which ends in '/'.
+bool etc_rc(std::string_view s) { return contains(s, "/etc/") && s.ends_with("rc"); }
+// "/etc/*/*" and "*/etc/*/*": a '/' somewhere after the first "/etc/".
+bool etc_sub(std::string_view s) {
+  const std::size_t at = s.find("/etc/");
+  return at != std::string_view::npos && s.find('/', at + 5) != std::string_view::npos;
+}
+
+struct filetype_rule {
+  bool (*hit)(std::string_view);
+  std::uint32_t mode;
+  int verdict;  // 0 static, 1 variable
+  bool early;   // shared libraries are installed in the early phase
+};
+
+constexpr filetype_rule filetype_rules[] = {
+    {[](std::string_view s) { return contains(s, "/bin/"); }, 0755, 0, false},  // */bin/*
+    {[](std::string_view s) {  // *.conf *.cfg *.ini
+       return s.ends_with(".conf") || s.ends_with(".cfg") || s.ends_with(".ini");
+     },
+     0644, 1, false},
+    {[](std::string_view s) { return s.ends_with(".default"); }, 0444, 0, false},
+    {etc_rc, 0644, 1, false},
+    {[](std::string_view s) { return s.starts_with("/etc/conf/"); }, 0444, 0, false},
+    {etc_sub, 0644, 1, false},
+    {[](std::string_view s) { return contains(s, ".so"); }, 0555, 0, true},  // *.so*
+};
+
+}  // namespace
+
 int likely_filetype(const char* path, std::uint32_t& mode, std::int32_t& phase) {
-  struct rule {
-    const char* patterns[3];
-    std::uint32_t mode;
-    int verdict;  // 0 static, 1 variable
-    bool early;   // shared libraries are installed in the early phase
-  };
-  static const rule rules[] = {
-      {{"*/bin/*"}, 0755, 0, false},
-      {{"*.conf", "*.cfg", "*.ini"}, 0644, 1, false},
-      {{"*.default"}, 0444, 0, false},
-      {{"*/etc/*rc"}, 0644, 1, false},
-      {{"/etc/conf/*"}, 0444, 0, false},
-      {{"/etc/*/*", "*/etc/*/*"}, 0644, 1, false},
-      {{"*.so*"}, 0555, 0, true},
-  };
+  const std::string_view s(path);
   const int decided = opts.smode ? 0 : opts.vmode ? 1 : -1;
   int verdict = 0;
-  for (const rule& r : rules) {
-    bool hit = false;
-    for (const char* p : r.patterns)
-      if (p && fnmatch(p, path, 0) == 0) hit = true;
-    if (!hit) continue;
+  for (const filetype_rule& r : filetype_rules) {
+    if (!r.hit(s)) continue;
     mode = r.mode;
     if (r.early) phase = 1;
     verdict = r.verdict;

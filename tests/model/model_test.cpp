@@ -1,10 +1,12 @@
 // Records of the product model: paths, entries, packages, components and
 // the file-kind guess.
+#include <fnmatch.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "collide.hpp"
 #include "common/diag.hpp"
@@ -266,4 +268,49 @@ TEST_F(ModelTest, LikelyFiletype) {
   opts.smode = 1;
   EXPECT_EQ(likely_filetype("/etc/inet/hosts.conf", mode, phase), 0);
   EXPECT_EQ(mode, 0644u);
+}
+
+// The guess tests its patterns byte by byte; over every path built from
+// these pieces it must agree with fnmatch on the patterns themselves.
+TEST_F(ModelTest, LikelyFiletypeAgreesWithItsPatterns) {
+  struct rule {
+    std::vector<const char*> patterns;
+    std::uint32_t mode;
+    int kind;
+    std::int32_t phase;
+  };
+  const rule rules[] = {
+      {{"*/bin/*"}, 0755, 0, 0},
+      {{"*.conf", "*.cfg", "*.ini"}, 0644, 1, 0},
+      {{"*.default"}, 0444, 0, 0},
+      {{"*/etc/*rc"}, 0644, 1, 0},
+      {{"/etc/conf/*"}, 0444, 0, 0},
+      {{"/etc/*/*", "*/etc/*/*"}, 0644, 1, 0},
+      {{"*.so*"}, 0555, 0, 1},
+  };
+  const char* pieces[] = {"/etc", "/etc/", "/bin", "/conf", "rc", ".so", ".conf", ".cfg",
+                          ".ini", ".default", "/", "x", "c"};
+  std::vector<std::string> paths{""};
+  for (int depth = 0; depth < 3; ++depth) {
+    const std::size_t n = paths.size();
+    for (std::size_t i = 0; i < n; ++i)
+      for (const char* p : pieces) paths.push_back(paths[i] + p);
+  }
+  for (const std::string& path : paths) {
+    std::uint32_t want_mode = 7, mode = 7;
+    std::int32_t want_phase = 0, phase = 0;
+    int want = 0;
+    for (const rule& r : rules) {
+      bool hit = false;
+      for (const char* p : r.patterns) hit |= fnmatch(p, path.c_str(), 0) == 0;
+      if (!hit) continue;
+      want_mode = r.mode;
+      want_phase = r.phase;
+      want = r.kind;
+      break;
+    }
+    ASSERT_EQ(likely_filetype(path.c_str(), mode, phase), want) << path;
+    ASSERT_EQ(mode, want_mode) << path;
+    ASSERT_EQ(phase, want_phase) << path;
+  }
 }
