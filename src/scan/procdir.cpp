@@ -265,22 +265,16 @@ void apply_patterns(dfileptr_t e, std::vector<attrent>& own, std::vector<attrent
   }
 }
 
-// Enters `dir`. A path longer than the system takes is entered by its name
-// from the parent, which is the working directory while the parent is listed.
+// Enters `dir`. A subdirectory is entered by its name from its parent, the
+// working directory while the parent is listed, so the kernel walks one
+// component instead of the whole path; a package root by its full path.
 bool enter_directory(dfileptr_t dir) {
-  if (chdir(dir->abs.str) == 0) return true;
-  int e = errno;
-  if (e == ENAMETOOLONG && dir->parent && chdir(dir->nm.str) == 0) return true;
-  errno = e;
-  return false;
+  return chdir(dir->parent ? dir->nm.str : dir->abs.str) == 0;
 }
 
-// Back from a subdirectory (never a symbolic link) to `dir`.
+// Back from a subdirectory (never a symbolic link) to its parent `dir`.
 bool return_to(dfileptr_t dir) {
-  if (chdir(dir->abs.str) == 0) return true;
-  int e = errno;
-  if (e == ENAMETOOLONG && chdir("..") == 0) return true;
-  errno = e;
+  if (chdir("..") == 0) return true;
   perror_label("\nchdir");
   error("could not change to directory `%s'.\n", dir->abs.str);
   return false;
