@@ -34,15 +34,18 @@ dfileptr_t find_in(std::string_view key, const std::vector<dfileptr_t>& index,
 // order. The (key, position) pairs are sorted in one contiguous array
 // instead of following two entry pointers per comparison, which is what
 // makes sorting a million entries cheap; the position also fixes the order
-// of equal keys, so every run orders them the same way.
-template <class Key>
-void sorted_copy(std::vector<dfileptr_t>& dst, const std::vector<dfileptr_t>& src, Key key) {
+// of equal keys, so every run orders them the same way. A path hash and a
+// 32-bit position make an 8-byte pair, so the scratch array costs a third
+// of what a pointer-sized position would at the moment memory peaks.
+template <class Pos, class Key>
+void sorted_copy_by(std::vector<dfileptr_t>& dst, const std::vector<dfileptr_t>& src, Key key) {
+  using key_t = decltype(key(src[0]));
   struct item {
-    std::uint64_t key;
-    std::size_t pos;
+    key_t key;
+    Pos pos;
   };
   std::vector<item> items(src.size());
-  for (std::size_t i = 0; i < src.size(); ++i) items[i] = {key(src[i]), i};
+  for (std::size_t i = 0; i < src.size(); ++i) items[i] = {key(src[i]), static_cast<Pos>(i)};
   std::sort(items.begin(), items.end(), [](const item& a, const item& b) {
     return a.key != b.key ? a.key < b.key : a.pos < b.pos;
   });
@@ -51,9 +54,17 @@ void sorted_copy(std::vector<dfileptr_t>& dst, const std::vector<dfileptr_t>& sr
   for (std::size_t i = 0; i < items.size(); ++i) dst[i] = src[items[i].pos];
 }
 
-std::uint64_t name_hash(dfileptr_t e) { return e->nm.hash; }
-std::uint64_t path_hash(dfileptr_t e) { return e->path.hash; }
-std::uint64_t abs_hash(dfileptr_t e) { return e->abs.hash; }
+template <class Key>
+void sorted_copy(std::vector<dfileptr_t>& dst, const std::vector<dfileptr_t>& src, Key key) {
+  if (src.size() <= UINT32_MAX)
+    sorted_copy_by<std::uint32_t>(dst, src, key);
+  else
+    sorted_copy_by<std::size_t>(dst, src, key);
+}
+
+std::uint32_t name_hash(dfileptr_t e) { return e->nm.hash; }
+std::uint32_t path_hash(dfileptr_t e) { return e->path.hash; }
+std::uint32_t abs_hash(dfileptr_t e) { return e->abs.hash; }
 std::uint64_t inode(dfileptr_t e) { return e->ino; }
 
 }  // namespace
@@ -113,19 +124,10 @@ void package_resize_and_sort(pkgptr_t pkg) {
   sorted_copy(pkg->dirs_path, pkg->dirs, path_hash);
   sorted_copy(pkg->files_inode, pkg->files, inode);
   sorted_copy(pkg->files_path, pkg->files, path_hash);
-  sorted_copy(pkg->files_nm, pkg->files, name_hash);
 }
 
 void resize_and_sort_lists() {
-  if (!model.files.empty()) {
-    sorted_copy(model.files_nm, model.files, name_hash);
-    sorted_copy(model.files_path, model.files, path_hash);
-    sorted_copy(model.files_abs, model.files, abs_hash);
-  }
-  if (!model.dirs.empty()) {
-    sorted_copy(model.dirs_path, model.dirs, path_hash);
-    sorted_copy(model.dirs_abs, model.dirs, abs_hash);
-  }
+  if (!model.files.empty()) sorted_copy(model.files_path, model.files, path_hash);
 }
 
 void take_declared_snapshot() {

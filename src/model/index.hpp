@@ -39,7 +39,7 @@ strnode* find_match_in_strlist(const char* name, const strlist& list);
 
 /// Trims a package's arrays and rebuilds its sorted copies.
 void package_resize_and_sort(pkgptr_t pkg);
-/// Rebuilds the global sorted indexes from `model.files` and `model.dirs`.
+/// Rebuilds the global sorted index `model.files_path` from `model.files`.
 void resize_and_sort_lists();
 /// Takes the snapshot of what the control file declared (t_* arrays).
 void take_declared_snapshot();

@@ -121,19 +121,22 @@ struct attrent {
   pkgptr_t pkg = nullptr;    ///< owning package
   dfileptr_t parent = nullptr;  ///< directory the scan found it in; null for package roots and unscanned entries
   path_t abs;     ///< full build-system path (owns its arena text)
-  path_t dist;    ///< abs from the dist directory on
   path_t path;    ///< installed path; in patterns the wildcard pattern
   path_t nm;      ///< base name
   path_t target;  ///< symbolic-link target as a full build-system path
   std::uint32_t uid = 0, gid = 0, mode = 0;
-  std::int32_t access = 0;  ///< 0 unset, 1 shared/static, 2 client/variable
-  std::int32_t phase = 0;   ///< 0 unset, 1 early, 2 normal, 3 none
+  std::int8_t access = 0;   ///< 0 unset, 1 shared/static, 2 client/variable
+  std::int8_t phase = 0;    ///< 0 unset, 1 early, 2 normal, 3 none
   strlist exports;          ///< export destinations (ef:: flags)
   const char* owner = nullptr;    ///< owner name, when given (arena text)
   const char* group = nullptr;    ///< group name, when given
   const char* flagstr = nullptr;  ///< backend flags text, when given
   strlist except;                 ///< patterns: exception patterns
   dfileptr_t master = nullptr;    ///< the record itself, or the file a hard link follows
+
+  /// abs from the dist directory on; a view, not a field, as it is only a
+  /// suffix of abs that a few messages and the pkgadd sources need.
+  std::string_view dist() const;
 };
 
 /// Directory-only part of an entry.
@@ -191,7 +194,7 @@ struct package {
   std::vector<dfileptr_t> dirs;   ///< creation order
   std::vector<dfileptr_t> dirs_path;
   std::vector<dfileptr_t> files;  ///< creation order
-  std::vector<dfileptr_t> files_inode, files_path, files_nm;
+  std::vector<dfileptr_t> files_inode, files_path;
   std::uint32_t flags = 0;  ///< pf:: bits (backends add their own)
   strlist removes;
   strelist removeany;
@@ -242,8 +245,11 @@ struct Model {
   std::vector<cmpntptr_t> cmpnts;   ///< creation order
   std::vector<dfileptr_t> files;    ///< every file entry, creation order
   std::vector<dfileptr_t> dirs;     ///< every directory entry, creation order
-  std::vector<dfileptr_t> files_nm, files_path, files_abs;  ///< sorted by name, path, abs hash
-  std::vector<dfileptr_t> dirs_path, dirs_abs;
+  // Sorted by installed-path hash, for the check of files in several
+  // packages. Lookups by name or full path go to the per-package arrays and
+  // the declared snapshot, so no other global copy is kept: each would cost
+  // eight bytes an entry that nothing reads.
+  std::vector<dfileptr_t> files_path;
 
   // What the control file declared, taken just before the tree scan.
   bool have_snapshot = false;

@@ -99,8 +99,7 @@ TEST_F(AssemblyTest, ExportsGetTheirLeadingDirectories) {
   EXPECT_EQ(a->uid, 2u);
   EXPECT_EQ(a->gid, 2u);
   EXPECT_EQ(pkg->dirs_path.size(), 5u);
-  EXPECT_EQ(model.dirs_path.size(), 5u);
-  EXPECT_EQ(find_path_in_dlist("/usr/share/a", model.dirs_path), a);
+  EXPECT_EQ(find_path_in_dlist("/usr/share/a", pkg->dirs_path), a);
 
   std::string buf;
   EXPECT_EQ(do_leading_com(pkg, x, buf), 0);  // all there now
@@ -268,7 +267,7 @@ TEST_F(AssemblyTest, ComponentsAndSubpackagesClaimPackagesOnce) {
   EXPECT_EQ(package_named("B")->flags, pf::SUBPKG);
   EXPECT_EQ(package_named("D")->flags, pf::CLAIMED | pf::HAS_SUBPKGS);  // dangling: joined prd
   EXPECT_EQ(package_named("D")->cmpnt, c1);
-  EXPECT_EQ(c1->subpackages.tail->name, "D");
+  EXPECT_EQ(c1->subpackages.tail()->name, "D");
 }
 
 TEST_F(AssemblyTest, SubpackageLoopsAreErrorsNotHangs) {
