@@ -32,7 +32,7 @@ void set_phase(attrent& e, int phase) {
   static constexpr std::uint32_t bits[] = {0, 1, 2, 4};
   e.phase = phase;
   if (phase < 1 || phase > 3) return;
-  for (path_t* p : {&e.abs, &e.dist, &e.path, &e.nm, &e.target}) p->flags = bits[phase];
+  for (path_t* p : {&e.abs, &e.path, &e.nm, &e.target}) p->flags = bits[phase];
   if (phase == 3) e.aflags |= af::PRIVATE;
 }
 

@@ -135,7 +135,7 @@ void leave_out_man_sources(dfile& d) {
   for (dfileptr_t f : d.files()) {
     if (f->excluded() || (f->sflags & sf::FILE_MANSRC)) continue;
     if (!is_man_source_name(std::string(f->nm.sv()).c_str())) continue;
-    debug(5, "ignoring man source file `%s'\n", std::string(f->dist.sv()).c_str());
+    debug(5, "ignoring man source file `%s'\n", std::string(f->dist()).c_str());
     f->sflags |= sf::FILE_MANSRC;
     f->aflags |= af::EXCLUDED;
     ++left_out;

@@ -5,8 +5,8 @@ namespace {
 template <class Node, class Key>
 Node* find_node(const chain<Node>& list, std::string_view key, Key Node::*field) {
   const std::uint32_t h = mkhashval(key);
-  for (Node* n = list.head; n; n = n->next)
-    if (n->hash == h && n->*field == key) return n;
+  for (Node& n : list)
+    if (n.hash == h && n.*field == key) return &n;
   return nullptr;
 }
 

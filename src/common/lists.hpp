@@ -20,52 +20,63 @@ struct strnode {
 };
 using silistptr_t = strnode*;
 
-/// Owns a singly linked chain of nodes; move-only. Empty lists cost two pointers.
+/// Owns a singly linked chain of nodes; move-only. The chain is kept as a
+/// ring reached through its last node, so appending stays constant time
+/// while a list costs one pointer: every entry of the model carries two.
 template <class Node>
 struct chain {
-  Node* head = nullptr;
-  Node* tail = nullptr;
-
   chain() = default;
   chain(const chain&) = delete;
   chain& operator=(const chain&) = delete;
-  chain(chain&& o) noexcept : head(o.head), tail(o.tail) { o.head = o.tail = nullptr; }
+  chain(chain&& o) noexcept : last_(o.last_) { o.last_ = nullptr; }
   chain& operator=(chain&& o) noexcept {
     if (this != &o) {
       clear();
-      head = o.head;
-      tail = o.tail;
-      o.head = o.tail = nullptr;
+      last_ = o.last_;
+      o.last_ = nullptr;
     }
     return *this;
   }
   ~chain() { clear(); }
 
-  bool empty() const { return head == nullptr; }
+  bool empty() const { return last_ == nullptr; }
+  Node* head() const { return last_ ? last_->next : nullptr; }
+  Node* tail() const { return last_; }
   void clear() {
-    for (Node* n = head; n;) {
-      Node* next = n->next;
+    for (Node* n = head(); n;) {
+      Node* next = next_of(n);
       delete n;
       n = next;
     }
-    head = tail = nullptr;
+    last_ = nullptr;
   }
   void append(Node* n) {
-    n->next = nullptr;
-    if (tail) tail->next = n; else head = n;
-    tail = n;
+    n->next = last_ ? last_->next : n;
+    if (last_) last_->next = n;
+    last_ = n;
   }
 
+  // Nodes appended while the list is walked are still reached, as in a
+  // chain that ends in a null pointer.
   struct iterator {
     Node* n;
+    const chain* list;
     Node& operator*() const { return *n; }
     Node* operator->() const { return n; }
-    iterator& operator++() { n = n->next; return *this; }
+    iterator& operator++() {
+      n = list->next_of(n);
+      return *this;
+    }
     bool operator!=(const iterator& o) const { return n != o.n; }
     bool operator==(const iterator& o) const { return n == o.n; }
   };
-  iterator begin() const { return {head}; }
-  iterator end() const { return {nullptr}; }
+  iterator begin() const { return {head(), this}; }
+  iterator end() const { return {nullptr, this}; }
+  /// The node after `n`, or null after the last.
+  Node* next_of(const Node* n) const { return n == last_ ? nullptr : n->next; }
+
+ private:
+  Node* last_ = nullptr;
 };
 
 struct strlist : chain<strnode> {};

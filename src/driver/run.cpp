@@ -41,7 +41,8 @@ int columns_from_environment() {
 template <class Item, class Find>
 void complete_list(Item* item, varlist Item::*list, Find find) {
   std::set<std::string> visited{item->name};
-  for (varnode* n = (item->*list).head; n; n = n->next) {
+  const varlist& names = item->*list;
+  for (varnode* n = names.head(); n; n = names.next_of(n)) {
     if (!visited.insert(n->name).second) continue;
     Item* other = find(n->name);
     if (!other || other == item) continue;

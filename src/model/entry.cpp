@@ -15,12 +15,15 @@ path_t newpath(std::string_view s) {
 
 path_t newpath_dup(std::string_view s) { return newpath({model_strdup(s), s.size()}); }
 
+std::string_view attrent::dist() const {
+  return abs.sv().substr(std::min<std::size_t>(opts.distdirlen, abs.len));
+}
+
 void commpaths(const char* path, std::size_t len, attrent& e, pkgptr_t pkg) {
   std::string_view abs(path, len);
   e.abs = newpath(abs);
-  e.dist = newpath(abs.substr(std::min(opts.distdirlen, len)));
   if (opts.fmode)
-    e.path = e.dist;
+    e.path = newpath(abs.substr(std::min(opts.distdirlen, len)));
   else
     e.path = newpath(abs.substr(std::min<std::size_t>(pkg ? pkg->dir.len : 0, len)));
   if (auto slash = abs.rfind('/'); slash != std::string_view::npos)

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/hash.hpp"
@@ -43,8 +44,8 @@ TEST(Strlist, AddKeepsOrderAndUpdatesInPlace) {
   EXPECT_EQ(x->flags, 4u);
   EXPECT_EQ(x->hash, mkhashval("x"));
   EXPECT_EQ(texts(l), (std::vector<std::string>{"x", "y"}));
-  EXPECT_EQ(l.head, x);
-  EXPECT_EQ(l.tail->str, "y");
+  EXPECT_EQ(l.head(), x);
+  EXPECT_EQ(l.tail()->str, "y");
   EXPECT_EQ(find_strlist("y", l)->flags, 2u);
 }
 
@@ -73,8 +74,8 @@ TEST(Strelist, ReAddKeepsTheExceptions) {
   add_strlist("*/keep.o", 0, n->sub);
   EXPECT_EQ(add_strelist("*.o", 1, l), n);
   EXPECT_EQ(n->flags, 1u);
-  ASSERT_NE(n->sub.head, nullptr);
-  EXPECT_EQ(n->sub.head->str, "*/keep.o");
+  ASSERT_NE(n->sub.head(), nullptr);
+  EXPECT_EQ(n->sub.head()->str, "*/keep.o");
   EXPECT_TRUE(add_strelist("*.a", 0, l)->sub.empty());
 }
 
@@ -85,8 +86,39 @@ TEST(Varlist, ReplaceValueKeepsPosition) {
   EXPECT_EQ(add_varlist("M", "2", l), m);
   EXPECT_EQ(m->name, "M");
   EXPECT_EQ(m->value, "2");
-  EXPECT_EQ(l.head, m);
+  EXPECT_EQ(l.head(), m);
   int count = 0;
   for (const varnode& n : l) count += n.name == "M";
   EXPECT_EQ(count, 1);
+}
+
+// A list is one pointer; walking it reaches nodes appended during the walk,
+// and moving or clearing leaves no node reachable twice.
+TEST(Strlist, RingWalksMovesAndClears) {
+  static_assert(sizeof(strlist) == sizeof(void*));
+  strlist l;
+  EXPECT_EQ(l.head(), nullptr);
+  EXPECT_EQ(l.begin(), l.end());
+  add_strlist("a", 0, l);
+  EXPECT_EQ(l.head(), l.tail());
+  add_strlist("b", 0, l);
+  std::vector<std::string> seen;
+  for (const strnode& n : l) {
+    seen.push_back(n.str);
+    if (seen.size() < 4) add_strlist(n.str + "+", 0, l);
+  }
+  EXPECT_EQ(seen, (std::vector<std::string>{"a", "b", "a+", "b+", "a++"}));
+  EXPECT_EQ(l.next_of(l.tail()), nullptr);
+
+  strlist moved(std::move(l));
+  EXPECT_TRUE(l.empty());
+  EXPECT_EQ(texts(moved), seen);
+  strlist other;
+  add_strlist("z", 0, other);
+  other = std::move(moved);
+  EXPECT_EQ(texts(other), seen);
+  other.clear();
+  EXPECT_TRUE(other.empty());
+  add_strlist("again", 0, other);
+  EXPECT_EQ(texts(other), std::vector<std::string>{"again"});
 }

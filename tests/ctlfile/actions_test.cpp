@@ -59,13 +59,13 @@ component("cmp", "1.0", "Component", "extra") {
   EXPECT_EQ(list_text(p->verbatim), "pkg line:0 ");
   EXPECT_EQ(list_text(p->removes), "/tmp:0 ");
   EXPECT_EQ(list_text(p->targets), "t:1 ");
-  ASSERT_NE(p->removeany.head, nullptr);
-  EXPECT_EQ(p->removeany.head->str, "*.o");
-  EXPECT_EQ(p->removeany.head->flags, 0u);
-  EXPECT_EQ(list_text(p->removeany.head->sub), "keep.o:0 k*.o:1 ");
-  EXPECT_EQ(p->removeany.tail->str, "*.a");
-  EXPECT_EQ(p->removeany.tail->flags, 1u);
-  EXPECT_TRUE(p->removeany.tail->sub.empty());
+  ASSERT_NE(p->removeany.head(), nullptr);
+  EXPECT_EQ(p->removeany.head()->str, "*.o");
+  EXPECT_EQ(p->removeany.head()->flags, 0u);
+  EXPECT_EQ(list_text(p->removeany.head()->sub), "keep.o:0 k*.o:1 ");
+  EXPECT_EQ(p->removeany.tail()->str, "*.a");
+  EXPECT_EQ(p->removeany.tail()->flags, 1u);
+  EXPECT_TRUE(p->removeany.tail()->sub.empty());
   EXPECT_EQ(p->defphase, 1);
   EXPECT_EQ(p->defaccess, 2);
 

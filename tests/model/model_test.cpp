@@ -40,7 +40,7 @@ TEST_F(ModelTest, EntryPaths) {
   EXPECT_EQ(p->dir.hash, mkhashval("/b/dist/pkg"));
   dfileptr_t f = add_new_file("/b/dist/pkg/usr/bin/ls", p, 0);
   EXPECT_EQ(f->abs.sv(), "/b/dist/pkg/usr/bin/ls");
-  EXPECT_EQ(f->dist.sv(), "/pkg/usr/bin/ls");
+  EXPECT_EQ(f->dist(), "/pkg/usr/bin/ls");
   EXPECT_EQ(f->path.sv(), "/usr/bin/ls");
   EXPECT_EQ(f->nm.sv(), "ls");
   EXPECT_EQ(f->path.hash, mkhashval("/usr/bin/ls"));
@@ -71,7 +71,7 @@ TEST_F(ModelTest, FlatModeOnePackage) {
   EXPECT_EQ(p->dir.sv(), "/b/dist");
   EXPECT_EQ(p->reldir.sv(), "");
   dfileptr_t f = add_new_file("/b/dist/usr/bin/ls", p, 0);
-  EXPECT_EQ(f->dist.sv(), "/usr/bin/ls");
+  EXPECT_EQ(f->dist(), "/usr/bin/ls");
   EXPECT_EQ(f->path.sv(), "/usr/bin/ls");
   testutil::CaptureFd cap;
   // A second package statement gives the first package, without an error.

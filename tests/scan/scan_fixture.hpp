@@ -52,16 +52,16 @@ inline int t_predir(pkgptr_t, const char* path, const char* target) {
   return reply_of(replies.predir, from_dist(path));
 }
 inline int t_postfile(pkgptr_t, dfileptr_t e, int level) {
-  replies.log.push_back("postfile " + std::string(e->dist.sv()) + " " + std::to_string(level));
-  return reply_of(replies.postfile, std::string(e->dist.sv()));
+  replies.log.push_back("postfile " + std::string(e->dist()) + " " + std::to_string(level));
+  return reply_of(replies.postfile, std::string(e->dist()));
 }
 inline int t_postdir(pkgptr_t, dfileptr_t e, int level) {
-  replies.log.push_back("postdir " + std::string(e->dist.sv()) + " " + std::to_string(level));
-  return reply_of(replies.postdir, std::string(e->dist.sv()));
+  replies.log.push_back("postdir " + std::string(e->dist()) + " " + std::to_string(level));
+  return reply_of(replies.postdir, std::string(e->dist()));
 }
 inline int t_enddir(pkgptr_t, dfileptr_t e, int level) {
-  replies.log.push_back("enddir " + std::string(e->dist.sv()) + " " + std::to_string(level));
-  return reply_of(replies.enddir, std::string(e->dist.sv()));
+  replies.log.push_back("enddir " + std::string(e->dist()) + " " + std::to_string(level));
+  return reply_of(replies.enddir, std::string(e->dist()));
 }
 inline int t_prepkg(pkgptr_t p) {
   replies.log.push_back("prepkg " + p->name);
@@ -169,7 +169,7 @@ class ScanTest : public ::testing::Test {
   static dfileptr_t entry(const std::string& dist) {
     for (auto* list : {&model.files, &model.dirs})
       for (dfileptr_t e : *list)
-        if (e->dist.sv() == dist) return e;
+        if (e->dist() == dist) return e;
     return nullptr;
   }
   /// Installed paths of the entries of `list`, in order.

@@ -351,7 +351,7 @@ void check_dir_exports(dfileptr_t d) {
             pkg->name.c_str(), d->path.str, target.c_str());
   }
   if (exported_below_exported(d))
-    parent_exported_warn(pkg, d->path.str, "directory", d->exports.head->flags & ef::INHERITED);
+    parent_exported_warn(pkg, d->path.str, "directory", d->exports.head()->flags & ef::INHERITED);
 }
 
 void mark_file_exported(dfileptr_t f) {
@@ -368,8 +368,8 @@ void check_file_exports(dfileptr_t f) {
   } else if (!under_export) {
     mark_file_exported(f);
   }
-  if (exported_below_exported(f) && !(f->exports.head->flags & ef::CONVERT))
-    parent_exported_warn(pkg, f->path.str, "file", f->exports.head->flags & ef::INHERITED);
+  if (exported_below_exported(f) && !(f->exports.head()->flags & ef::CONVERT))
+    parent_exported_warn(pkg, f->path.str, "file", f->exports.head()->flags & ef::INHERITED);
   if (has_nocompress_extension(*f)) f->sflags |= ksf::FILE_NOCOMPRESS;
 }
 

@@ -267,7 +267,7 @@ void write_file_line(Output& out, pkgptr_t p, dfileptr_t f) {
     out.printf("s %s %s=%s\n\n", p->name.c_str(), path.c_str(), link_text(p, f).c_str());
     return;
   }
-  std::string_view source = opts.fmode ? f->path.sv() : f->dist.sv();
+  std::string_view source = opts.fmode ? f->path.sv() : f->dist();
   if (source.starts_with('/')) source.remove_prefix(1);
   std::string line = strprintf("%s %s %s=", f->access == 2 ? "v" : "f", p->name.c_str(), path.c_str());
   line += source;
