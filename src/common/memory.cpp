@@ -1,7 +1,9 @@
 #include "common/memory.hpp"
 
+#include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -13,7 +15,7 @@
 
 namespace {
 
-constexpr std::size_t ARENA_BLOCK = 1 << 20;
+constexpr std::size_t ARENA_BLOCK = page_block::HUGE_PAGE;
 // Texts larger than this get a block of their own, so that the rest of the
 // current block is not thrown away.
 constexpr std::size_t ARENA_OWN_BLOCK = ARENA_BLOCK / 4;
@@ -130,14 +132,64 @@ void xfree(void* ptr) {
   std::free(ptr);
 }
 
+page_block::page_block(std::size_t size) {
+  const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+  size_ = (std::max<std::size_t>(size, 1) + page - 1) / page * page;
+  // Over-map by one huge page and cut the mapping back to an aligned run,
+  // since only aligned runs can be backed by huge pages.
+  const bool huge = size_ >= HUGE_PAGE;
+  const std::size_t span = huge ? size_ + HUGE_PAGE : size_;
+  void* p = mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (p == MAP_FAILED) {
+    data_ = static_cast<char*>(xmalloc(size_));
+    return;
+  }
+  char* base = static_cast<char*>(p);
+  char* start = base;
+  if (huge) {
+    const std::uintptr_t at = reinterpret_cast<std::uintptr_t>(base);
+    start = base + ((HUGE_PAGE - at % HUGE_PAGE) % HUGE_PAGE);
+    if (start > base) munmap(base, static_cast<std::size_t>(start - base));
+    char* end = start + size_;
+    if (end < base + span) munmap(end, static_cast<std::size_t>(base + span - end));
+#ifdef MADV_HUGEPAGE
+    madvise(start, size_, MADV_HUGEPAGE);  // only advice: without it, normal pages
+#endif
+  }
+  data_ = start;
+  mapped_ = true;
+}
+
+page_block& page_block::operator=(page_block&& o) noexcept {
+  if (this != &o) {
+    release();
+    data_ = o.data_;
+    size_ = o.size_;
+    mapped_ = o.mapped_;
+    o.data_ = nullptr;
+    o.size_ = 0;
+  }
+  return *this;
+}
+
+void page_block::release() noexcept {
+  if (!data_) return;
+  if (mapped_)
+    munmap(data_, size_);
+  else
+    std::free(data_);
+  data_ = nullptr;
+  size_ = 0;
+}
+
 char* Arena::take(std::size_t n) {
   if (n > ARENA_OWN_BLOCK) {
-    blocks_.emplace_back(new char[n]);
-    return blocks_.back().get();
+    blocks_.emplace_back(n);
+    return blocks_.back().data();
   }
   if (n > left_) {
-    blocks_.emplace_back(new char[ARENA_BLOCK]);
-    cur_ = blocks_.back().get();
+    blocks_.emplace_back(ARENA_BLOCK);
+    cur_ = blocks_.back().data();
     left_ = ARENA_BLOCK;
   }
   char* p = cur_;
@@ -148,7 +200,7 @@ char* Arena::take(std::size_t n) {
 
 void* Arena::alloc(std::size_t n) {
   constexpr std::size_t align = alignof(std::max_align_t);
-  // Blocks come from new[], which aligns for any object; keep the bump
+  // Blocks start on a page boundary, which aligns for any object; keep the bump
   // pointer aligned as well.
   std::size_t pad = reinterpret_cast<std::uintptr_t>(cur_) % align;
   if (pad && left_ >= align - pad) {

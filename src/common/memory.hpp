@@ -24,8 +24,39 @@ char* xstrdup(const char* s);
 /// Releases a block of the functions above; a null `ptr` is fatal.
 void xfree(void* ptr);
 
+/// A block of whole pages taken straight from the system, for the model's
+/// large blocks. A block of at least a huge page is aligned to huge pages
+/// and advised for them, so where the system offers transparent huge pages
+/// a million entries fault in a few hundred times instead of a hundred
+/// thousand. Zero-filled; move-only; given back when destroyed. Ends the
+/// run, as `new` does, when there is no memory.
+class page_block {
+ public:
+  static constexpr std::size_t HUGE_PAGE = std::size_t{2} << 20;
+
+  explicit page_block(std::size_t size);
+  page_block(page_block&& o) noexcept : data_(o.data_), size_(o.size_), mapped_(o.mapped_) {
+    o.data_ = nullptr;
+    o.size_ = 0;
+  }
+  page_block& operator=(page_block&& o) noexcept;
+  page_block(const page_block&) = delete;
+  page_block& operator=(const page_block&) = delete;
+  ~page_block() { release(); }
+
+  char* data() const { return data_; }
+  std::size_t size() const { return size_; }
+
+ private:
+  void release() noexcept;
+
+  char* data_ = nullptr;
+  std::size_t size_ = 0;
+  bool mapped_ = false;  ///< from mmap; otherwise from malloc, when mapping failed
+};
+
 /// Bump allocator for texts that live until the process ends; one
-/// allocation per 1 MiB instead of one per text.
+/// allocation per huge page instead of one per text.
 class Arena {
  public:
   /// A terminated copy of `s`, owned by the arena.
@@ -37,7 +68,7 @@ class Arena {
  private:
   char* take(std::size_t n);
 
-  std::vector<std::unique_ptr<char[]>> blocks_;
+  std::vector<page_block> blocks_;
   char* cur_ = nullptr;
   std::size_t left_ = 0;
 };

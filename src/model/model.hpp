@@ -3,8 +3,10 @@
 // Every record is made zero-filled and lives until the process ends.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <new>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -220,22 +222,49 @@ struct component {
   cmpnt_sizes sizes;
 };
 
-/// Fixed-size blocks of records so that a million entries cost a few
-/// thousand allocations and addresses never move.
-template <class T, std::size_t N = 4096>
+/// Records made in blocks of a huge page each, so that a million entries
+/// cost a few hundred allocations and page faults, and addresses never
+/// move. Records are constructed one at a time as they are asked for.
+template <class T>
 class record_pool {
  public:
+  static constexpr std::size_t PER_BLOCK = page_block::HUGE_PAGE / sizeof(T);
+  static_assert(PER_BLOCK > 0 && alignof(T) <= alignof(std::max_align_t));
+
+  record_pool() = default;
+  record_pool(record_pool&& o) noexcept : blocks_(std::move(o.blocks_)), used_(o.used_) { o.used_ = 0; }
+  record_pool& operator=(record_pool&& o) noexcept {
+    if (this != &o) {
+      clear();
+      blocks_ = std::move(o.blocks_);
+      used_ = o.used_;
+      o.blocks_.clear();
+      o.used_ = 0;
+    }
+    return *this;
+  }
+  ~record_pool() { clear(); }
+
   T* make() {
-    if (used_ == N || blocks_.empty()) {
-      blocks_.emplace_back(new T[N]);
+    if (used_ == PER_BLOCK || blocks_.empty()) {
+      blocks_.emplace_back(PER_BLOCK * sizeof(T));
       used_ = 0;
     }
-    return &blocks_.back()[used_++];
+    return new (slot(blocks_.back(), used_++)) T();
   }
-  void clear() { blocks_.clear(); used_ = 0; }
+  void clear() {
+    for (std::size_t b = 0; b < blocks_.size(); ++b) {
+      const std::size_t n = b + 1 == blocks_.size() ? used_ : PER_BLOCK;
+      for (std::size_t i = 0; i < n; ++i) std::launder(reinterpret_cast<T*>(slot(blocks_[b], i)))->~T();
+    }
+    blocks_.clear();
+    used_ = 0;
+  }
 
  private:
-  std::vector<std::unique_ptr<T[]>> blocks_;
+  static char* slot(const page_block& b, std::size_t i) { return b.data() + i * sizeof(T); }
+
+  std::vector<page_block> blocks_;
   std::size_t used_ = 0;
 };
 

@@ -92,7 +92,7 @@ TEST(Memory, ArenaTexts) {
   Arena a;
   const char* x = a.strdup("abc");
   const char* y = a.strdup("");
-  std::string big(400000, 'b');
+  std::string big(page_block::HUGE_PAGE / 2 + 1, 'b');  // over a quarter block
   const char* z = a.strdup(big);
   const char* w = a.strdup("after");
   EXPECT_STREQ(x, "abc");
@@ -104,4 +104,24 @@ TEST(Memory, ArenaTexts) {
   void* p = a.alloc(24);
   EXPECT_EQ(reinterpret_cast<std::uintptr_t>(p) % alignof(std::max_align_t), 0u);
   EXPECT_NE(a.alloc(1), p);
+}
+
+TEST(Memory, PageBlocks) {
+  page_block small(10);
+  EXPECT_GE(small.size(), 10u);
+  EXPECT_EQ(reinterpret_cast<std::uintptr_t>(small.data()) % 4096, 0u);
+  page_block big(page_block::HUGE_PAGE);
+  EXPECT_EQ(big.size(), page_block::HUGE_PAGE);
+  // Aligned so that the system can back it with one huge page.
+  EXPECT_EQ(reinterpret_cast<std::uintptr_t>(big.data()) % page_block::HUGE_PAGE, 0u);
+  EXPECT_EQ(big.data()[0], 0);
+  EXPECT_EQ(big.data()[big.size() - 1], 0);
+  big.data()[big.size() - 1] = 'x';
+  char* at = big.data();
+  page_block moved(std::move(big));
+  EXPECT_EQ(moved.data(), at);
+  EXPECT_EQ(big.data(), nullptr);
+  small = std::move(moved);
+  EXPECT_EQ(small.data(), at);
+  EXPECT_EQ(small.data()[small.size() - 1], 'x');
 }
