@@ -7,8 +7,12 @@
 #include <string_view>
 
 /// h = (h * 16777619) XOR byte, from h = 0: "" -> 0, "a" -> 97, "ab" -> 1627429073.
-constexpr std::uint32_t mkhashval(std::string_view s) {
-  std::uint32_t h = 0;
+constexpr std::uint32_t mkhashval(std::string_view s);
+
+/// The hash of a text that begins with a text of hash `h` and goes on with `s`.
+constexpr std::uint32_t mkhashval_from(std::uint32_t h, std::string_view s) {
   for (unsigned char c : s) h = (h * 16777619u) ^ c;
   return h;
 }
+
+constexpr std::uint32_t mkhashval(std::string_view s) { return mkhashval_from(0, s); }

@@ -19,14 +19,29 @@ std::string_view attrent::dist() const {
   return abs.sv().substr(std::min<std::size_t>(opts.distdirlen, abs.len));
 }
 
+// The installed path is the full path without the package directory (the
+// dist directory in flat mode), and the base name ends both. Their three
+// hashes are taken in one pass over the installed path: the full path's
+// continues the package directory's stored hash, and the name's starts
+// again after every '/'. Independent chains, so they cost about one.
 void commpaths(const char* path, std::size_t len, attrent& e, pkgptr_t pkg) {
-  std::string_view abs(path, len);
-  e.abs = newpath(abs);
-  if (opts.fmode)
-    e.path = newpath(abs.substr(std::min(opts.distdirlen, len)));
+  const std::string_view abs(path, len);
+  const std::size_t cut = std::min<std::size_t>(opts.fmode ? opts.distdirlen : pkg ? pkg->dir.len : 0, len);
+  const std::string_view prefix = abs.substr(0, cut), rest = abs.substr(cut);
+  std::uint32_t ha = pkg && prefix == pkg->dir.sv() ? pkg->dir.hash : mkhashval(prefix);
+  std::uint32_t hp = 0, hn = 0;
+  for (unsigned char c : rest) {
+    ha = (ha * 16777619u) ^ c;
+    hp = (hp * 16777619u) ^ c;
+    hn = c == '/' ? 0 : (hn * 16777619u) ^ c;
+  }
+  e.abs = {path, static_cast<std::uint32_t>(len), 0, ha};
+  e.path = {rest.data(), static_cast<std::uint32_t>(rest.size()), 0, hp};
+  const std::size_t slash = abs.rfind('/');
+  if (slash == std::string_view::npos) return;
+  if (slash >= cut)
+    e.nm = {path + slash + 1, static_cast<std::uint32_t>(len - slash - 1), 0, hn};
   else
-    e.path = newpath(abs.substr(std::min<std::size_t>(pkg ? pkg->dir.len : 0, len)));
-  if (auto slash = abs.rfind('/'); slash != std::string_view::npos)
     e.nm = newpath(abs.substr(slash + 1));
 }
 

@@ -65,6 +65,32 @@ TEST_F(ModelTest, EntryPaths) {
   EXPECT_TRUE(pattern.nm.empty());
 }
 
+// The three hashes of an entry are taken in one pass; each must be the
+// hash of its own text whatever the shape of the path.
+TEST_F(ModelTest, EntryHashesAreThoseOfTheirTexts) {
+  pkgptr_t p = new_package("/pkg", "d", "PKG", "", 0);
+  auto check = [](const attrent& e) {
+    EXPECT_EQ(e.abs.hash, mkhashval(e.abs.sv())) << e.abs.sv();
+    EXPECT_EQ(e.path.hash, mkhashval(e.path.sv())) << e.abs.sv();
+    EXPECT_EQ(e.nm.hash, mkhashval(e.nm.sv())) << e.abs.sv();
+  };
+  for (opts.fmode = 0; opts.fmode < 2; ++opts.fmode)
+    for (const char* path : {"/b/dist/pkg/usr/bin/ls", "/b/dist/pkg", "/b/dist/pkg/", "/b/dist/pkg//x",
+                             "/b/dist/pkgx/y", "/elsewhere/z", "/b/dist", "rel", "/", ""}) {
+      attrent e;
+      commpaths_dup(path, e, p);
+      check(e);
+      attrent loose;
+      commpaths_dup(path, loose, nullptr);
+      check(loose);
+    }
+  opts.fmode = 0;
+  attrent e;
+  commpaths_dup("/b/dist/pkg/usr/lib/x.so", e, p);
+  EXPECT_EQ(e.path.sv(), "/usr/lib/x.so");
+  EXPECT_EQ(e.nm.sv(), "x.so");
+}
+
 TEST_F(ModelTest, FlatModeOnePackage) {
   opts.fmode = 1;
   pkgptr_t p = new_package("", "d", "PRD", "", 0);
