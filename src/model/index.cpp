@@ -118,6 +118,19 @@ attrent* find_alist(const char* name, std::vector<attrent>& patterns, std::size_
   return nullptr;
 }
 
+// A scan lists each directory in byte order, so its entries mostly come in
+// path order already; one pass finds that out, and the sort, with its
+// comparisons of long common prefixes, is then left out.
+template <class Less>
+void stable_sort_unless_sorted(std::vector<dfileptr_t>& v, Less less) {
+  if (!std::is_sorted(v.begin(), v.end(), less)) std::stable_sort(v.begin(), v.end(), less);
+}
+
+void sort_package_by_path(pkgptr_t pkg) {
+  stable_sort_unless_sorted(pkg->files, qsbscb_file_path);
+  stable_sort_unless_sorted(pkg->dirs, qsbscb_dir_path);
+}
+
 void package_resize_and_sort(pkgptr_t pkg) {
   pkg->dirs.shrink_to_fit();
   pkg->files.shrink_to_fit();

@@ -37,6 +37,9 @@ attrent* find_alist(const char* name, std::vector<attrent>& patterns, std::size_
 /// The first node of `list` whose pattern matches `name`, or null.
 strnode* find_match_in_strlist(const char* name, const strlist& list);
 
+/// Orders a package's files and directories by installed path, equal paths
+/// keeping their order: the output order of every backend.
+void sort_package_by_path(pkgptr_t pkg);
 /// Trims a package's arrays and rebuilds its sorted copies.
 void package_resize_and_sort(pkgptr_t pkg);
 /// Rebuilds the global sorted index `model.files_path` from `model.files`.

@@ -159,3 +159,20 @@ TEST_F(IndexTest, FindMatchInStrlist) {
   EXPECT_EQ(find_match_in_strlist("/usr/x.a", l), nullptr);
   EXPECT_EQ(find_match_in_strlist("/x", strlist{}), nullptr);
 }
+
+// The scan's order (names in byte order, depth first) puts "/a/x" before
+// "/a.txt"; the output order is by path, equal paths as they were made.
+TEST_F(IndexTest, SortPackageByPath) {
+  dfileptr_t ax = file("/a/x");
+  dfileptr_t atxt = file("/a.txt");
+  dfileptr_t b1 = file("/b");
+  dfileptr_t b2 = file("/b");
+  sort_package_by_path(pkg);
+  EXPECT_EQ(pkg->files, (std::vector<dfileptr_t>{atxt, ax, b1, b2}));
+  sort_package_by_path(pkg);  // already in order: left as it is
+  EXPECT_EQ(pkg->files, (std::vector<dfileptr_t>{atxt, ax, b1, b2}));
+  dfileptr_t d2 = add_new_directory("/b/dist/pkg/z", pkg, 0);
+  dfileptr_t d1 = add_new_directory("/b/dist/pkg/y", pkg, 0);
+  sort_package_by_path(pkg);
+  EXPECT_EQ(pkg->dirs, (std::vector<dfileptr_t>{d1, d2}));
+}

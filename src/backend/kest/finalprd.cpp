@@ -238,8 +238,7 @@ bool apply_link_policy(pkgptr_t pkg) {
 
 // The fate of the package's symbolic links, once its scan is complete.
 int kest_finalpkg(pkgptr_t pkg) {
-  std::stable_sort(pkg->files.begin(), pkg->files.end(), qsbscb_file_path);
-  std::stable_sort(pkg->dirs.begin(), pkg->dirs.end(), qsbscb_dir_path);
+  sort_package_by_path(pkg);
   apply_targets(pkg);
   if (apply_link_policy(pkg))
     std::stable_sort(pkg->files_inode.begin(), pkg->files_inode.end(), qsbscb_file_inode);

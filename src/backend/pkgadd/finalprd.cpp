@@ -200,8 +200,7 @@ std::string_view pkgadd_target_from_dist(dfileptr_t e) {
 }
 
 int pkgadd_finalpkg(pkgptr_t pkg) {
-  std::stable_sort(pkg->files.begin(), pkg->files.end(), qsbscb_file_path);
-  std::stable_sort(pkg->dirs.begin(), pkg->dirs.end(), qsbscb_dir_path);
+  sort_package_by_path(pkg);
   for (dfileptr_t f : pkg->files)
     if (checked_link(f)) check_file_link(pkg, f);
   // A directory link is written as its target's installed path, which a

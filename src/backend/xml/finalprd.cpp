@@ -46,8 +46,7 @@ std::string_view xml_target_path(const package& pkg, const dfile& link) {
 
 int xml_finalpkg(pkgptr_t pkg) {
   // These orders are the output orders.
-  std::stable_sort(pkg->files.begin(), pkg->files.end(), qsbscb_file_path);
-  std::stable_sort(pkg->dirs.begin(), pkg->dirs.end(), qsbscb_dir_path);
+  sort_package_by_path(pkg);
   for (dfileptr_t f : pkg->files) {
     if ((f->aflags & (af::SYMLINK | af::EXCLUDED | af::CTL_SYMLINK | af::CONVERTED)) != af::SYMLINK)
       continue;
