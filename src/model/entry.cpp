@@ -142,47 +142,64 @@ dfileptr_t add_new_directory(std::string_view path, pkgptr_t pkg, int check) {
 namespace {
 
 // The guess's patterns are plain fnmatch patterns without flags, where '*'
-// matches any bytes, '/' included. Each is tested here by the byte
-// comparison it amounts to, which is what a million files can afford.
-bool contains(std::string_view s, std::string_view part) {
-  return s.find(part) != std::string_view::npos;
-}
-// "*/etc/*rc": the "rc" cannot overlap a "/etc/", which ends in '/'.
-bool etc_rc(std::string_view s) { return contains(s, "/etc/") && s.ends_with("rc"); }
-// "/etc/*/*" and "*/etc/*/*": a '/' somewhere after the first "/etc/".
-bool etc_sub(std::string_view s) {
-  const std::size_t at = s.find("/etc/");
-  return at != std::string_view::npos && s.find('/', at + 5) != std::string_view::npos;
+// matches any bytes, '/' included. One pass over the path notes the few
+// inner texts they look for, and each pattern is then a byte comparison:
+// what a million files can afford.
+struct path_marks {
+  std::string_view s;
+  bool bin = false;  ///< holds "/bin/"
+  bool so = false;   ///< holds ".so"
+  std::size_t etc = std::string_view::npos;  ///< where the first "/etc/" starts
+};
+
+path_marks mark_path(std::string_view s) {
+  path_marks m{s};
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    if (s[i] == '/') {
+      const std::string_view next = s.substr(i + 1, 4);
+      if (next == "bin/") m.bin = true;
+      if (next == "etc/" && m.etc == std::string_view::npos) m.etc = i;
+    } else if (s[i] == '.' && s.substr(i + 1, 2) == "so") {
+      m.so = true;
+    }
+  }
+  return m;
 }
 
 struct filetype_rule {
-  bool (*hit)(std::string_view);
+  bool (*hit)(const path_marks&);
   std::uint32_t mode;
   int verdict;  // 0 static, 1 variable
   bool early;   // shared libraries are installed in the early phase
 };
 
 constexpr filetype_rule filetype_rules[] = {
-    {[](std::string_view s) { return contains(s, "/bin/"); }, 0755, 0, false},  // */bin/*
-    {[](std::string_view s) {  // *.conf *.cfg *.ini
-       return s.ends_with(".conf") || s.ends_with(".cfg") || s.ends_with(".ini");
+    {[](const path_marks& m) { return m.bin; }, 0755, 0, false},  // */bin/*
+    {[](const path_marks& m) {  // *.conf *.cfg *.ini
+       return m.s.ends_with(".conf") || m.s.ends_with(".cfg") || m.s.ends_with(".ini");
      },
      0644, 1, false},
-    {[](std::string_view s) { return s.ends_with(".default"); }, 0444, 0, false},
-    {etc_rc, 0644, 1, false},
-    {[](std::string_view s) { return s.starts_with("/etc/conf/"); }, 0444, 0, false},
-    {etc_sub, 0644, 1, false},
-    {[](std::string_view s) { return contains(s, ".so"); }, 0555, 0, true},  // *.so*
+    {[](const path_marks& m) { return m.s.ends_with(".default"); }, 0444, 0, false},
+    // */etc/*rc: the "rc" cannot overlap a "/etc/", which ends in '/'.
+    {[](const path_marks& m) { return m.etc != std::string_view::npos && m.s.ends_with("rc"); },
+     0644, 1, false},
+    {[](const path_marks& m) { return m.s.starts_with("/etc/conf/"); }, 0444, 0, false},
+    // /etc/*/* and */etc/*/*: a '/' somewhere after the first "/etc/".
+    {[](const path_marks& m) {
+       return m.etc != std::string_view::npos && m.s.find('/', m.etc + 5) != std::string_view::npos;
+     },
+     0644, 1, false},
+    {[](const path_marks& m) { return m.so; }, 0555, 0, true},  // *.so*
 };
 
 }  // namespace
 
 int likely_filetype(const char* path, std::uint32_t& mode, std::int32_t& phase) {
-  const std::string_view s(path);
+  const path_marks marks = mark_path(path);
   const int decided = opts.smode ? 0 : opts.vmode ? 1 : -1;
   int verdict = 0;
   for (const filetype_rule& r : filetype_rules) {
-    if (!r.hit(s)) continue;
+    if (!r.hit(marks)) continue;
     mode = r.mode;
     if (r.early) phase = 1;
     verdict = r.verdict;

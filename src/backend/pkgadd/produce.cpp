@@ -89,7 +89,10 @@ bool append_id(std::string& line, pkgptr_t p, dfileptr_t e, bool group, const ch
 /// The prototype format separates fields by blanks and a path from its
 /// source by "="; a text holding either cannot be written.
 bool prototype_unsafe(std::string_view s) {
-  return s.find_first_of(" \t\n=") != std::string_view::npos;
+  // A plain loop: find_first_of searches the set once per byte.
+  for (char c : s)
+    if (c == ' ' || c == '\t' || c == '\n' || c == '=') return true;
+  return false;
 }
 
 const char* kind_of(dfileptr_t e) {
