@@ -3,14 +3,14 @@
 #   sh bench/run.sh BINDIR
 # Environment: BENCH_DIR (where the trees go, default /tmp/corvane-bench),
 # SIZES (entries per tree, default "100000 1000000"), PAIRS (timed pairs
-# per program, default 3), REF_BIN (a second bin directory whose output on
+# per program, default 5), REF_BIN (a second bin directory whose output on
 # the smallest tree must be byte-identical).
 set -eu
 
 BIN=$(cd "${1:?usage: run.sh BINDIR}" && pwd)
 BENCH_DIR=${BENCH_DIR:-/tmp/corvane-bench}
 SIZES=${SIZES:-"100000 1000000"}
-PAIRS=${PAIRS:-3}
+PAIRS=${PAIRS:-5}
 REF_BIN=${REF_BIN:-}
 
 now() { date +%s.%N; }

@@ -5,6 +5,7 @@
 #include <dirent.h>
 
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -68,6 +69,7 @@ class OutputFile {
  private:
   std::string path_;
   std::string tmp_;
+  std::unique_ptr<char[]> buffer_;  ///< outlives f_: declared before it is closed
   FILE* f_ = nullptr;
 };
 
