@@ -31,9 +31,9 @@ void commpaths(const char* path, std::size_t len, attrent& e, pkgptr_t pkg) {
   std::uint32_t ha = pkg && prefix == pkg->dir.sv() ? pkg->dir.hash : mkhashval(prefix);
   std::uint32_t hp = 0, hn = 0;
   for (unsigned char c : rest) {
-    ha = (ha * 16777619u) ^ c;
-    hp = (hp * 16777619u) ^ c;
-    hn = c == '/' ? 0 : (hn * 16777619u) ^ c;
+    ha = mkhash_step(ha, c);
+    hp = mkhash_step(hp, c);
+    hn = c == '/' ? 0 : mkhash_step(hn, c);
   }
   e.abs = {path, static_cast<std::uint32_t>(len), 0, ha};
   e.path = {rest.data(), static_cast<std::uint32_t>(rest.size()), 0, hp};
