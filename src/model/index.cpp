@@ -3,6 +3,7 @@
 #include <fnmatch.h>
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <string>
 
@@ -30,6 +31,65 @@ dfileptr_t find_in(std::string_view key, const std::vector<dfileptr_t>& index,
   return nullptr;
 }
 
+// Items of at most this many are left to a comparison sort.
+constexpr std::size_t MIN_BUCKETED = 64;
+constexpr int DIGIT_BITS = 8;
+constexpr std::size_t DIGITS = std::size_t{1} << DIGIT_BITS;
+
+template <class Item>
+bool item_less(const Item& a, const Item& b) {
+  return a.key != b.key ? a.key < b.key : a.pos < b.pos;
+}
+
+// Moves the items of [first, last) in place into the buckets of one digit
+// (eight bits of key - lo from `shift` on), then orders each bucket by the
+// next digit down, until buckets are small or the key's bits are used up.
+// Eight bits keep the bucket heads of one pass in the first-level cache,
+// which a single pass over more bits would not; every item is moved about
+// once a level.
+template <class Item>
+void sort_by_digits(Item* first, Item* last, decltype(Item::key) lo, int shift) {
+  auto digit = [lo, shift](const Item& it) {
+    return static_cast<std::size_t>(((it.key - lo) >> shift) & (DIGITS - 1));
+  };
+  std::size_t next[DIGITS + 1] = {}, end[DIGITS];
+  for (const Item* it = first; it != last; ++it) ++next[digit(*it) + 1];
+  for (std::size_t b = 0; b < DIGITS; ++b) end[b] = next[b + 1] += next[b];
+  for (std::size_t b = 0; b < DIGITS; ++b) {
+    while (next[b] < end[b]) {
+      Item v = first[next[b]];
+      for (std::size_t d = digit(v); d != b; d = digit(v)) std::swap(v, first[next[d]++]);
+      first[next[b]++] = v;
+    }
+  }
+  for (std::size_t b = 0, start = 0; b < DIGITS; start = end[b++]) {
+    const std::size_t n = end[b] - start;
+    if (n > MIN_BUCKETED && shift > 0)
+      sort_by_digits(first + start, first + end[b], lo, std::max(shift - DIGIT_BITS, 0));
+    else if (n > 1)
+      std::sort(first + start, first + end[b], item_less<Item>);
+  }
+}
+
+// Orders (key, position) items by key, then position, by buckets of the
+// key's digits from the highest bit of its range down (a comparison sort of
+// a million items makes twenty passes over them). No two items are equal,
+// as positions differ, so the order is the one any sort by (key, position)
+// gives, also when keys crowd into a few buckets and the bucket sorts do
+// the work.
+template <class Item>
+void sort_items(std::vector<Item>& items) {
+  if (items.size() <= MIN_BUCKETED) {
+    std::sort(items.begin(), items.end(), item_less<Item>);
+    return;
+  }
+  auto [lo, hi] = std::minmax_element(
+      items.begin(), items.end(), [](const Item& a, const Item& b) { return a.key < b.key; });
+  using key_t = decltype(Item::key);
+  const int width = static_cast<int>(std::bit_width(static_cast<key_t>(hi->key - lo->key)));
+  sort_by_digits(items.data(), items.data() + items.size(), lo->key, std::max(width - DIGIT_BITS, 0));
+}
+
 // dst = src sorted by key(entry), entries with equal keys in creation
 // order. The (key, position) pairs are sorted in one contiguous array
 // instead of following two entry pointers per comparison, which is what
@@ -46,9 +106,7 @@ void sorted_copy_by(std::vector<dfileptr_t>& dst, const std::vector<dfileptr_t>&
   };
   std::vector<item> items(src.size());
   for (std::size_t i = 0; i < src.size(); ++i) items[i] = {key(src[i]), static_cast<Pos>(i)};
-  std::sort(items.begin(), items.end(), [](const item& a, const item& b) {
-    return a.key != b.key ? a.key < b.key : a.pos < b.pos;
-  });
+  sort_items(items);
   dst.resize(src.size());
   dst.shrink_to_fit();
   for (std::size_t i = 0; i < items.size(); ++i) dst[i] = src[items[i].pos];
