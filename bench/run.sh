@@ -34,8 +34,9 @@ programs() {
 
 mkdir -p "$BENCH_DIR"
 echo "corvane benchmark: $(nproc) cores, trees in $BENCH_DIR"
-printf '%-9s %9s %9s %9s %7s %9s\n' program entries "find s" "prog s" ratio "B/entry"
+lower_bound() { find "$1/dist" -printf '%p %m %U %G %s %i %n %l\n' > /dev/null; }
 
+first=$(echo $SIZES | awk '{print $1}'); last=$(echo $SIZES | awk '{print $NF}')
 for n in $SIZES; do
   base="$BENCH_DIR/tree-$n"
   if [ ! -f "$base/.entries" ]; then
@@ -43,39 +44,70 @@ for n in $SIZES; do
     "$BIN/corvane-gentree" "$base" "$n" > "$base.count"
     mv "$base.count" "$base/.entries"
   fi
-  entries=$(cat "$base/.entries")
-  find "$base/dist" -printf '%p %m %U %G %s %i %n %l\n' > /dev/null   # warm the cache
-  for p in $(programs); do
-    cmd=$(backend_cmd "$p" "$base")
-    $cmd > /dev/null 2> "$BENCH_DIR/$p-$n.log" || { echo "$p failed, see $BENCH_DIR/$p-$n.log"; continue; }
-    : > "$BENCH_DIR/t.find"; : > "$BENCH_DIR/t.prog"
-    i=0
-    while [ $i -lt "$PAIRS" ]; do
-      t0=$(now); $cmd > /dev/null 2>&1; t1=$(now)
-      find "$base/dist" -printf '%p %m %U %G %s %i %n %l\n' > /dev/null; t2=$(now)
-      echo "$t1 $t0" | awk '{print $1-$2}' >> "$BENCH_DIR/t.prog"
-      echo "$t2 $t1" | awk '{print $1-$2}' >> "$BENCH_DIR/t.find"
-      i=$((i + 1))
+  lower_bound "$base"   # warm the cache
+done
+
+# One timed run of a command, its seconds appended to file $1.
+timed() {
+  out=$1; shift
+  t0=$(now); "$@" > /dev/null 2>&1; t1=$(now)
+  echo "$t1 $t0" | awk '{print $1-$2}' >> "$out"
+}
+
+# The sizes take turns within every round, so that a change in the load of
+# a shared machine during the run reaches every size alike instead of
+# landing in the growth figure; a smaller tree is timed several times a
+# round, as its short runs carry more noise.
+rm -f "$BENCH_DIR"/t.*
+for p in $(programs); do
+  ok=yes
+  for n in $SIZES; do
+    cmd=$(backend_cmd "$p" "$BENCH_DIR/tree-$n")
+    $cmd > /dev/null 2> "$BENCH_DIR/$p-$n.log" || { echo "$p failed, see $BENCH_DIR/$p-$n.log"; ok=; }
+  done
+  [ -n "$ok" ] || continue
+  i=0
+  while [ $i -lt "$PAIRS" ]; do
+    for n in $SIZES; do
+      base="$BENCH_DIR/tree-$n"
+      reps=$((last / n / 3)); [ $reps -ge 1 ] || reps=1
+      while [ $reps -gt 0 ]; do
+        timed "$BENCH_DIR/t.$p.$n" $(backend_cmd "$p" "$base")
+        timed "$BENCH_DIR/t.find.$p.$n" lower_bound "$base"
+        reps=$((reps - 1))
+      done
     done
-    tf=$(median < "$BENCH_DIR/t.find")
-    tp=$(median < "$BENCH_DIR/t.prog")
-    rss=$(/usr/bin/time -v $cmd 2>&1 >/dev/null | awk -F: '/Maximum resident/ {print $2+0}')
-    printf '%-9s %9d %9.3f %9.3f %7.2f %9.0f\n' "$p" "$entries" "$tf" "$tp" \
-      "$(echo "$tp $tf" | awk '{print $1/$2}')" "$(echo "$rss $entries" | awk '{print $1*1024/$2}')"
-    echo "$p $n $tp" >> "$BENCH_DIR/times"
+    i=$((i + 1))
   done
 done
 
-# Growth of each program's time from the smallest to the largest tree.
-first=$(echo $SIZES | awk '{print $1}'); last=$(echo $SIZES | awk '{print $NF}')
+printf '%-9s %9s %9s %9s %7s %9s\n' program entries "find s" "prog s" ratio "B/entry"
+for n in $SIZES; do
+  base="$BENCH_DIR/tree-$n"
+  entries=$(cat "$base/.entries")
+  for p in $(programs); do
+    [ -f "$BENCH_DIR/t.$p.$n" ] || continue
+    tf=$(median < "$BENCH_DIR/t.find.$p.$n")
+    tp=$(median < "$BENCH_DIR/t.$p.$n")
+    rss=$(/usr/bin/time -v $(backend_cmd "$p" "$base") 2>&1 >/dev/null | awk -F: '/Maximum resident/ {print $2+0}')
+    printf '%-9s %9d %9.3f %9.3f %7.2f %9.0f\n' "$p" "$entries" "$tf" "$tp" \
+      "$(echo "$tp $tf" | awk '{print $1/$2}')" "$(echo "$rss $entries" | awk '{print $1*1024/$2}')"
+  done
+done
+
+# Growth of each program's time from the smallest to the largest tree, and
+# of find's over the same rounds, which shows what the kernel's own cost
+# does between the two sizes.
 if [ "$first" != "$last" ]; then
   for p in $(programs); do
-    a=$(awk -v p="$p" -v n="$first" '$1==p && $2==n {t=$3} END {print t}' "$BENCH_DIR/times")
-    b=$(awk -v p="$p" -v n="$last" '$1==p && $2==n {t=$3} END {print t}' "$BENCH_DIR/times")
-    [ -n "$a" ] && [ -n "$b" ] && echo "$p growth $first -> $last: $(echo "$b $a" | awk '{printf "%.2f", $1/$2}')x"
+    [ -f "$BENCH_DIR/t.$p.$first" ] && [ -f "$BENCH_DIR/t.$p.$last" ] || continue
+    a=$(median < "$BENCH_DIR/t.$p.$first"); b=$(median < "$BENCH_DIR/t.$p.$last")
+    fa=$(median < "$BENCH_DIR/t.find.$p.$first"); fb=$(median < "$BENCH_DIR/t.find.$p.$last")
+    echo "$p growth $first -> $last: $(echo "$b $a" | awk '{printf "%.2f", $1/$2}')x" \
+      "(find: $(echo "$fb $fa" | awk '{printf "%.2f", $1/$2}')x)"
   done
 fi
-rm -f "$BENCH_DIR/times" "$BENCH_DIR/t.find" "$BENCH_DIR/t.prog"
+rm -f "$BENCH_DIR"/t.*
 
 # Same output as a reference build on the smallest tree: every file the
 # run writes next to dist, and its messages.
