@@ -69,7 +69,7 @@ class OutputFile {
  private:
   std::string path_;
   std::string tmp_;
-  std::unique_ptr<char[]> buffer_;  ///< outlives f_: declared before it is closed
+  std::unique_ptr<char[]> buffer_;  ///< stdio buffer of f_; f_ is closed before members go
   FILE* f_ = nullptr;
 };
 
