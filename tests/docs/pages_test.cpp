@@ -28,6 +28,23 @@ TEST(Pages, LintClean) {
   }
 }
 
+TEST(PageSources, NoTextLineBeginsWithADot) {
+  // scdoc passes such a line to roff, which drops the dot (".ini" comes out
+  // as "ini"); an ordered list item (". " at the start) is the exception.
+  for (const std::string& page : PAGES) {
+    bool code = false;
+    int n = 0;
+    for (const std::string& line : docs::lines_of(testutil::read_file(docs::page_source(page)))) {
+      ++n;
+      if (line == "```") code = !code;
+      if (code) continue;
+      const std::size_t start = line.find_first_not_of(" \t");
+      if (start == std::string::npos || line[start] != '.') continue;
+      EXPECT_TRUE(start + 1 < line.size() && line[start + 1] == ' ') << page << " line " << n << ": " << line;
+    }
+  }
+}
+
 TEST(Pages, HaveTheSectionsAReaderLooksFor) {
   const std::map<std::string, std::vector<std::string>> wanted = {
       {"corvane.1",
