@@ -9,7 +9,7 @@ CHECK_BUILD := build/check
 RELEASE_BUILD := build/release
 
 # Debian packages the build, the tests and the external commands need.
-PACKAGES := cmake g++ make bison libgtest-dev googletest libbenchmark-dev \
+PACKAGES := cmake g++ make bison libgtest-dev googletest libbenchmark-dev scdoc mandoc \
             groff-base ncompress gzip bzip2 binutils ksh libxml2-utils time
 
 .PHONY: all deps check demo release install bench clean

@@ -236,4 +236,12 @@ std::string list_tree(const std::string& root) {
   return s;
 }
 
+std::string xml_schema() { return std::string(CORVANE_SOURCE_DIR) + "/docs/corvane.rng"; }
+
+std::string xml_schema_errors(const std::string& path) {
+  RunResult r = run_program("/usr/bin/env", {"xmllint", "--noout", "--relaxng", xml_schema(), path});
+  if (r.status == 0) return "";
+  return r.err + r.out + "(xmllint status " + std::to_string(r.status) + ")\n";
+}
+
 }  // namespace testutil

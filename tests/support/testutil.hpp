@@ -72,4 +72,11 @@ std::string bin_dir();
 /// "path mode" for files and dirs, "path -> target" for links.
 std::string list_tree(const std::string& root);
 
+/// The RELAX NG schema of the XML format (docs/corvane.rng).
+std::string xml_schema();
+
+/// Checks the XML file `path` against the schema with xmllint: "" when it
+/// is valid, otherwise xmllint's report (its messages and status).
+std::string xml_schema_errors(const std::string& path);
+
 }  // namespace testutil

@@ -30,8 +30,11 @@ const std::string USR_BIN =
     "             mode=\"0775\">\n"
     "    </directory>\n";
 
+// Well-formed and valid against the format's schema.
 bool xmllint_accepts(const std::string& path) {
-  return std::system(("xmllint --noout '" + path + "'").c_str()) == 0;
+  const std::string errors = testutil::xml_schema_errors(path);
+  if (!errors.empty()) ADD_FAILURE() << errors;
+  return errors.empty();
 }
 
 std::string product(const std::string& code, const std::string& root, const std::string& desc,
