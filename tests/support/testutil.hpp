@@ -5,6 +5,7 @@
 #include <sys/types.h>
 
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -71,5 +72,13 @@ std::string bin_dir();
 /// Shell-free text of a directory tree: one line per entry, sorted,
 /// "path mode" for files and dirs, "path -> target" for links.
 std::string list_tree(const std::string& root);
+
+/// Runs the built program `name` as run_program does, but without
+/// privileges, so that file modes hold: when the tests run as root, every
+/// entry under `tree` is handed to the user nobody and the program runs as
+/// nobody (through setpriv). nullopt when that is impossible (no setpriv,
+/// or nobody cannot reach the program), for the test to skip.
+std::optional<RunResult> run_unprivileged(const std::string& name, const std::vector<std::string>& args,
+                                          const std::string& tree, const RunOptions& opt = {});
 
 }  // namespace testutil
