@@ -265,7 +265,8 @@ std::optional<RunResult> run_unprivileged(const std::string& name, const std::ve
   if (access(kSetpriv, X_OK) != 0) return std::nullopt;
   give_tree(tree, kNobody);
   std::string id = std::to_string(kNobody);
-  std::vector<std::string> wrapped = {"--reuid=" + id, "--regid=" + id, "--clear-groups", bin_dir() + "/" + name};
+  std::string exe = name.find('/') == std::string::npos ? bin_dir() + "/" + name : name;
+  std::vector<std::string> wrapped = {"--reuid=" + id, "--regid=" + id, "--clear-groups", exe};
   wrapped.insert(wrapped.end(), args.begin(), args.end());
   RunResult r = run_program(kSetpriv, wrapped, opt);
   if ((r.status == 126 || r.status == 127) && r.out.empty() && r.err.starts_with("setpriv")) return std::nullopt;

@@ -73,7 +73,8 @@ std::string bin_dir();
 /// "path mode" for files and dirs, "path -> target" for links.
 std::string list_tree(const std::string& root);
 
-/// Runs the built program `name` as run_program does, but without
+/// Runs the built program `name` (or the program at path `name`) as
+/// run_program does, but without
 /// privileges, so that file modes hold: when the tests run as root, every
 /// entry under `tree` is handed to the user nobody and the program runs as
 /// nobody (through setpriv). nullopt when that is impossible (no setpriv,
