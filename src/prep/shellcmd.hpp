@@ -12,7 +12,8 @@
 std::string shell_word(std::string_view text);
 
 /// A path as one shell word that a tool cannot take for an option: a
-/// relative path beginning with "-" gets "./" in front.
+/// relative path beginning with "-", or with "@" (which the binary tools
+/// read as a file of further options), gets "./" in front.
 std::string shell_operand(std::string_view path);
 
 /// Runs `command` with /bin/sh in directory `cwd` (null: the current one)

@@ -104,7 +104,7 @@ std::string shell_word(std::string_view text) {
 }
 
 std::string shell_operand(std::string_view path) {
-  if (path.starts_with('-')) return shell_word("./" + std::string(path));
+  if (path.starts_with('-') || path.starts_with('@')) return shell_word("./" + std::string(path));
   return shell_word(path);
 }
 

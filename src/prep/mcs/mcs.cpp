@@ -123,9 +123,10 @@ int main(int argc, char** argv) {
   }
   int status = 0;
   for (; i < argc; ++i) {
-    // objcopy and ar would take a name beginning with "-" for an option.
+    // objcopy and ar would take a name beginning with "-" for an option,
+    // and read one beginning with "@" as a file of options.
     std::string path = argv[i];
-    if (path.starts_with('-')) path = "./" + path;
+    if (path.starts_with('-') || path.starts_with('@')) path = "./" + path;
     if (!process_file(path, edit, tmp)) status = 1;
   }
   return status;
