@@ -14,6 +14,7 @@
 #include <string>
 
 #include "common/diag.hpp"
+#include "prep/confine.hpp"
 #include "prep/shellcmd.hpp"
 #include "prep/tessel.hpp"
 #include "support/capture.hpp"
@@ -291,6 +292,29 @@ TEST(IncludePage, OnlyOneSoLineNamingThisSectionMakesAnIncludePage) {
   EXPECT_EQ(tessel_isso(tmp / "fifo", "man1").value_or("<none>"), "<none>");
 }
 
+// The boundary is a whole path component: /base/dist2 is not inside /base/dist.
+TEST(TreeBoundary, InsideMeansTheDirectoryOrBelowIt) {
+  EXPECT_TRUE(path_within("/base/dist", "/base/dist"));
+  EXPECT_TRUE(path_within("/base/dist/pkg/man", "/base/dist"));
+  EXPECT_FALSE(path_within("/base/dist2/man", "/base/dist"));
+  EXPECT_FALSE(path_within("/base", "/base/dist"));
+  EXPECT_TRUE(path_within("/anything", "/"));
+
+  TempDir tmp;
+  diag = Diagnostics{};
+  diag.columns = 1000;
+  testutil::CaptureFd err;
+  testutil::make_dirs(tmp / "dist/pkg/man");
+  testutil::make_dirs(tmp / "dist2");
+  // A directory yet to be made counts by the parent it would be made in.
+  EXPECT_TRUE(directory_inside_tree(tmp / "dist/pkg/man/cat1", tmp / "dist"));
+  EXPECT_TRUE(directory_inside_tree(tmp / "dist/pkg/none/cat1", tmp / "dist"));
+  EXPECT_FALSE(directory_inside_tree(tmp / "dist2/cat1", tmp / "dist"));
+  EXPECT_TRUE(directory_inside_tree(tmp / "dist", tmp / "dist"));
+  EXPECT_EQ(err.text(), "\nERROR: directory `" + tmp / "dist2/cat1" + "' lies outside the dist directory `" +
+                            tmp / "dist" + "'; not prepared.\n");
+}
+
 TEST(ShellWord, UnsafeTextsAreSingleQuoted) {
   EXPECT_EQ(shell_word("usr/man/man1/ls.1"), "usr/man/man1/ls.1");
   EXPECT_EQ(shell_word("a_b.c/+,:=@%^-"), "a_b.c/+,:=@%^-");
@@ -298,6 +322,10 @@ TEST(ShellWord, UnsafeTextsAreSingleQuoted) {
   EXPECT_EQ(shell_word("a b"), "'a b'");
   EXPECT_EQ(shell_word("it's"), "'it'\\''s'");
   EXPECT_EQ(shell_word("$(rm -rf x)"), "'$(rm -rf x)'");
+  EXPECT_EQ(shell_operand("-x.1.gz"), "./-x.1.gz");
+  EXPECT_EQ(shell_operand("@opts"), "./@opts");
+  EXPECT_EQ(shell_operand("-it's"), "'./-it'\\''s'");
+  EXPECT_EQ(shell_operand("/abs/-x"), "/abs/-x");
 }
 
 RunOptions options(const std::string& cwd, std::map<std::string, std::string> env = {}) {
