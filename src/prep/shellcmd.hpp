@@ -27,7 +27,7 @@ struct PipelineResult {
   /// its reader), else that of `left`, so that a failing first command is
   /// not hidden by a succeeding second one.
   int status = 0;
-  /// Bytes `left` wrote, all of which reached `right` when it read them.
+  /// How many bytes `left` wrote (all passed on to `right` while it read).
   std::uint64_t bytes = 0;
 };
 
