@@ -239,6 +239,8 @@ TEST_F(HostileTree, SpecialFilesAndUnreadableDirectories) {
   make_symlink("/dev/zero", dist + "/pkg/usr/man/man1/zero.1");
   make_symlink("/", dist + "/pkg/usr/info/root.info");
   make_symlink("self.info", dist + "/pkg/usr/info/self.info");
+  write_file(outside + "/out.info", "produced by makeinfo\n");
+  make_symlink(outside + "/out.info", dist + "/pkg/usr/info/out.info");
   chmod((dist + "/pkg/usr/man/man2").c_str(), 0311);
   chmod((dist + "/pkg/usr/share/info").c_str(), 0311);
   std::vector<std::string> a = {"60", testutil::bin_dir() + "/mkxmlpkg"};
@@ -253,7 +255,9 @@ TEST_F(HostileTree, SpecialFilesAndUnreadableDirectories) {
             "   Compressing info pages in pkg/usr/share/info ... done (failed with -1)\n");
   EXPECT_EQ(tool_log(), "");
   EXPECT_EQ(list_tree(dist + "/pkg/usr/info"),
-            "a.info.gz 0644\nroot.info -> /\nself.info -> self.info\nx.info 0755\n");
+            "a.info.gz 0644\nout.info -> " + outside + "/out.info\nroot.info -> /\nself.info -> self.info\n"
+            "x.info 0755\n");
+  EXPECT_EQ(read_file(outside + "/out.info"), "produced by makeinfo\n");
   EXPECT_TRUE(testutil::exists(dist + "/pkg/usr/man/cat1/a.1.Z"));
 }
 
