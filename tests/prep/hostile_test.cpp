@@ -5,6 +5,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <map>
+#include <sstream>
+
 #include "prep_fixture.hpp"
 
 namespace {
