@@ -9,8 +9,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
+#include <string_view>
 #include <vector>
 
+#include "common/diag.hpp"
 #include "common/fileio.hpp"
 #include "model/model.hpp"
 #include "model/settings.hpp"
@@ -29,6 +31,7 @@
 #endif
 
 Autoprep autoprep_state;
+ManFormatter manfmt = corvane_formatter();
 
 namespace {
 
@@ -71,10 +74,26 @@ void collect_removed(Autoprep& a) {
   }
 }
 
-/// Runs one tool with its output discarded; its status tells nothing the
-/// preparation could act on.
-void run_tool(const std::string& cmd, const std::string& args) {
-  run_shell(cmd + " " + args + " > /dev/null 2>&1");
+/// True when the file begins like an object the tools work on: an ELF
+/// file or an archive. Candidates are chosen by name and mode, so scripts
+/// and data files are among them, and a tool refusing those is no fault.
+bool looks_like_object(const std::string& path) {
+  static constexpr std::string_view elf_magic("\x7f" "ELF", 4), ar_magic("!<arch>\n");
+  std::string head(ar_magic.size(), '\0');
+  UniqueFile f(path.c_str(), "rb");
+  if (!f) return false;
+  head.resize(std::fread(head.data(), 1, head.size(), f.get()));
+  return head.starts_with(elf_magic) || head == ar_magic;
+}
+
+/// Runs one tool on `path` with its output discarded. A tool that cannot
+/// be run at all (126, 127), or that fails on an actual object, is an
+/// error: a missing or broken strip must not pass for a stripped tree.
+void run_tool(const std::string& cmd, const std::string& args, const std::string& path) {
+  std::string line = cmd + " " + args + " > /dev/null 2>&1";
+  int rc = run_shell(line);
+  if (rc == 0) return;
+  if (rc == 126 || rc == 127 || looks_like_object(path)) error("command `%s' returned %d.\n", line.c_str(), rc);
 }
 
 /// A directory is formatted or compressed when its path says it holds
@@ -102,21 +121,21 @@ void prepare_object_file(const Autoprep& a, const std::string& path, const std::
   bool object = archive || (st.st_mode & 0111) || matches("*.so.*", name) || name.ends_with(".so") ||
                 name.ends_with(".dll") || (!a.mcsbug && name.ends_with(".o"));
   if (!object) return;
-  std::string file = shell_word(path);
+  std::string file = shell_operand(path);
   if (a.wantstrip & stripreq::run) {
     if (a.beverbose) std::printf("   stripping %s\n", shown(rel));
-    run_tool(a.stripcmd, file);
+    run_tool(a.stripcmd, file, path);
   }
   if (a.wantstrip & stripreq::delete_comment) {
     if (a.beverbose) std::printf("   mcsing %s\n", shown(rel));
-    run_tool(a.mcscmd, "-d " + file);
+    run_tool(a.mcscmd, "-d " + file, path);
   }
   if (!a.wantmcsadd.empty()) {
     if (a.beverbose) std::printf("   mcs -a '%s' %s\n", a.wantmcsadd.c_str(), shown(rel));
-    run_tool(a.mcscmd, "-a " + shell_word(a.wantmcsadd) + " " + file);
+    run_tool(a.mcscmd, "-a " + shell_word(a.wantmcsadd) + " " + file, path);
   }
   // Stripping an archive's members drops its symbol table.
-  if (archive) run_tool(a.arcmd, file);
+  if (archive) run_tool(a.arcmd, file, path);
 }
 
 /// Walks the tree under `root` in byte order of names, each directory
@@ -151,6 +170,12 @@ void walk_dist_tree(const Autoprep& a, const std::string& root) {
 }
 
 }  // namespace
+
+ManFormatter corvane_formatter() {
+  ManFormatter f = default_formatter();
+  f.tree = &opts.distdir;
+  return f;
+}
 
 std::string default_mcscmd() {
   if (auto p = beside_self("corvane-mcs")) return shell_word(*p);

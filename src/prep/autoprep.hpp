@@ -7,6 +7,8 @@
 #include <string>
 #include <unordered_set>
 
+#include "prep/tessel.hpp"
+
 /// What the current preparation run does, and with which tools; set anew
 /// by every do_autoprep (except mcsbug, which once set stays set).
 struct Autoprep {
@@ -39,6 +41,10 @@ void do_autoprep(int fmt, int texi, int strip, const char* mcstext = nullptr);
 /// Prepares one directory or regular file of the tree (`path` is full);
 /// `type` is the S_IFMT part of its mode. Returns 0.
 int autoprep(const std::string& path, const struct stat& st, int type);
+
+/// The formatter settings of corvane: the built-in commands with their
+/// output discarded, kept inside the dist directory.
+ManFormatter corvane_formatter();
 
 /// The built-in comment-section command: the helper beside the running
 /// program (build tree or installation), else the installed one.

@@ -49,8 +49,10 @@ foreach(p compress gzip gunzip bunzip2)
 endforeach()
 
 target_compile_definitions(corvane_manfmt PRIVATE CORVANE_GROFF="${CORVANE_GROFF}")
-# The formatter's shell helpers live beside it so that tessel links them too.
-target_sources(corvane_manfmt PRIVATE ${CMAKE_CURRENT_LIST_DIR}/manfmt/shellcmd.cpp)
+# The formatter's shell helpers and its checks of where it may write live
+# beside it so that tessel links them too.
+target_sources(corvane_manfmt PRIVATE ${CMAKE_CURRENT_LIST_DIR}/manfmt/shellcmd.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/manfmt/confine.cpp)
 
 include(GNUInstallDirs)
 set_property(SOURCE ${CMAKE_CURRENT_LIST_DIR}/autoprep.cpp APPEND PROPERTY COMPILE_DEFINITIONS

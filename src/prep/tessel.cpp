@@ -4,6 +4,7 @@
 // name of a page ends up as a link to the one formatted page.
 #include "prep/tessel.hpp"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,12 +12,14 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <unordered_map>
 #include <vector>
 
 #include "common/abspath.hpp"
 #include "common/diag.hpp"
 #include "common/fileio.hpp"
+#include "prep/confine.hpp"
 #include "prep/shellcmd.hpp"
 
 #ifndef CORVANE_GROFF
@@ -38,8 +41,6 @@ const std::string& default_compcmd() {
 ManFormatter default_formatter() {
   return {default_fmtcmd(), default_compcmd(), "> /dev/null 2>&1", "2> /dev/null"};
 }
-
-ManFormatter manfmt = default_formatter();
 
 namespace {
 
@@ -114,11 +115,6 @@ std::size_t compression_suffix(const std::string& name) {
   return 0;
 }
 
-/// A name a command can take as an operand even when it begins with "-".
-std::string operand(const std::string& name) {
-  return shell_word(name[0] == '-' ? "./" + name : name);
-}
-
 void remove_formatted_forms(const mandir_state& st, const std::string& name) {
   std::string path = st.in_cat(name);
   unlink(path.c_str());
@@ -160,6 +156,18 @@ void add_page(mandir_state& st, const std::string& name, const struct stat& s, s
   st.by_name.emplace(name, i);
 }
 
+/// Preparation writes only where it may: in corvane the section and cat
+/// directories must be real directories inside the dist directory; where
+/// no tree is known, a cat directory that is a link must not lead out of
+/// the directory holding both.
+bool directories_allowed(const mandir_state& st) {
+  if (manfmt.tree && *manfmt.tree) {
+    const std::string& tree = **manfmt.tree;
+    return directory_inside_tree(st.mandir, tree) && directory_inside_tree(st.catdir, tree);
+  }
+  return link_stays_within(st.catdir, st.parent);
+}
+
 /// Step 1: paths of the section and cat directories; a tesselrc code.
 int setup_directories(mandir_state& st, const char* dir, std::vector<std::string>& names) {
   std::string_view arg(dir);
@@ -168,7 +176,8 @@ int setup_directories(mandir_state& st, const char* dir, std::vector<std::string
   if (!arg.substr(slash + 1).starts_with("man")) return tesselrc::not_man;
   auto abs = abspath(arg);
   if (!abs) {
-    perror_label("\nabspath");
+    // With a "/" in the argument the only call that can fail is getcwd.
+    perror_label("\ngetcwd");
     error("failed to get full path for `%s'.\n", dir);
     return tesselrc::no_abspath;
   }
@@ -178,6 +187,7 @@ int setup_directories(mandir_state& st, const char* dir, std::vector<std::string
   st.parent = slash == 0 ? "/" : st.mandir.substr(0, slash);
   st.cdirname = "cat" + st.mdirname.substr(3);
   st.catdir = (slash == 0 ? "" : st.parent) + "/" + st.cdirname;
+  if (!directories_allowed(st)) return tesselrc::refused;
   if (!read_dir_sorted(st.mandir.c_str(), names)) return tesselrc::no_open;
   struct stat s;
   if (stat(st.catdir.c_str(), &s) != 0 || !S_ISDIR(s.st_mode)) {
@@ -273,7 +283,7 @@ int decompress_pages(mandir_state& st) {
     if ((p.flags & (mpf::compressed | mpf::dropped | mpf::duplicate | mpf::symlink)) != mpf::compressed)
       continue;
     std::string tool = p.name.ends_with(".bz2") ? "bunzip2 -f " : "gunzip -f ";
-    std::string cmd = tool + operand(p.name) + " > /dev/null 2>&1";
+    std::string cmd = tool + shell_operand(p.name) + " > /dev/null 2>&1";
     if (int rc = run_shell(cmd, st.mandir.c_str())) {
       error("command `%s' returned %d.\n", cmd.c_str(), rc);
       return tesselrc::decompress_failed;
@@ -334,19 +344,43 @@ int resolve_include_pages(mandir_state& st) {
 
 bool formatted(const manpage& p) { return (p.flags & (mpf::format | mpf::dropped)) == mpf::format; }
 
+/// Size of the file `path`, 0 when it cannot be looked at.
+std::uint64_t file_size(const std::string& path) {
+  struct stat s;
+  return stat(path.c_str(), &s) == 0 ? static_cast<std::uint64_t>(s.st_size) : 0;
+}
+
+/// Step 8 for one page. A formatter that exits 0 without output (groff on
+/// a ".so" to a missing page) or a compressor that writes nothing has
+/// failed as much as one that says so; the page it left is removed, so
+/// that no empty page is taken for a formatted one.
+int format_page(const mandir_state& st, const manpage& p) {
+  const ManFormatter& f = manfmt;
+  std::string source = st.mdirname + "/" + p.name;
+  std::string left = strprintf("%s %s %s", f.fmtcmd.c_str(), shell_word(source).c_str(), f.null2cmd.c_str());
+  std::string right = strprintf("%s > %s %s", f.compcmd.c_str(),
+                                shell_word(st.cdirname + "/" + p.name + ".Z").c_str(), f.null2cmd.c_str());
+  std::string page = st.in_cat(p.name + ".Z");
+  PipelineResult r = run_shell_pipeline(left, right, st.parent.c_str());
+  if (r.status != 0) {
+    error("command `%s' returned %d.\n", (left + " | " + right).c_str(), r.status);
+  } else if (r.bytes == 0 && file_size(st.in_man(p.name)) > 0) {
+    error("command `%s' produced no output.\n", left.c_str());
+  } else if (r.bytes > 0 && file_size(page) == 0) {
+    error("command `%s' produced no output.\n", right.c_str());
+  } else {
+    return tesselrc::ok;
+  }
+  unlink(page.c_str());
+  return tesselrc::format_failed;
+}
+
 /// Steps 8 and 9: format each page into the cat directory, then compress its source.
 int format_pages(const mandir_state& st) {
   const ManFormatter& f = manfmt;
   for (const manpage& p : st.pages) {
     if (!formatted(p)) continue;
-    std::string left = strprintf("%s %s %s", f.fmtcmd.c_str(),
-                                 shell_word(st.mdirname + "/" + p.name).c_str(), f.null2cmd.c_str());
-    std::string right = strprintf("%s > %s %s", f.compcmd.c_str(),
-                                  shell_word(st.cdirname + "/" + p.name + ".Z").c_str(), f.null2cmd.c_str());
-    if (int rc = run_shell_pipeline(left, right, st.parent.c_str())) {
-      error("command `%s' returned %d.\n", (left + " | " + right).c_str(), rc);
-      return tesselrc::format_failed;
-    }
+    if (int rc = format_page(st, p)) return rc;
   }
   for (const manpage& p : st.pages) {
     if (!formatted(p)) continue;
@@ -403,8 +437,19 @@ bool read_line(FILE* f, std::string& line) {
 }  // namespace
 
 std::optional<std::string> tessel_isso(const std::string& path, const std::string& mdirname) {
-  UniqueFile f(path.c_str(), "r");
-  if (!f) return std::nullopt;
+  // Only a regular file is read: a fifo put in its place would never end.
+  int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  struct stat s;
+  if (fstat(fd, &s) != 0 || !S_ISREG(s.st_mode)) {
+    close(fd);
+    return std::nullopt;
+  }
+  std::unique_ptr<FILE, int (*)(FILE*)> f(fdopen(fd, "r"), &std::fclose);
+  if (!f) {
+    close(fd);
+    return std::nullopt;
+  }
   std::string line, arg;
   int count = 0;
   while (read_line(f.get(), line)) {

@@ -13,6 +13,12 @@ struct ManFormatter {
   std::string compcmd;   ///< compresses standard input, or the file it is given
   std::string nullcmd;   ///< redirection of a compression command's output
   std::string null2cmd;  ///< redirection of the formatting pipeline's errors
+  /// The dist directory nothing may be written outside of: the section
+  /// and cat directories must be real directories inside it. It is read
+  /// when a directory is formatted, since the options set it after start.
+  /// Null or unset (tessel): only a cat directory linked out of the
+  /// section directory's parent is refused.
+  const std::optional<std::string>* tree = nullptr;
 };
 
 /// The built-in formatting command.
@@ -22,6 +28,8 @@ const std::string& default_compcmd();
 /// The formatter settings corvane uses (the built-in commands, output discarded).
 ManFormatter default_formatter();
 
+/// The formatter of the running program; each program defines its own
+/// (corvane's keeps to its dist directory, tessel's takes the environment).
 extern ManFormatter manfmt;
 
 /// Result codes of tessel_directory.
@@ -38,6 +46,7 @@ inline constexpr int decompress_failed = -8;
 inline constexpr int so_to_link = -9;      ///< a .so page names a page that is a symbolic link
 inline constexpr int format_failed = -10;
 inline constexpr int compress_failed = -11;
+inline constexpr int refused = -12;        ///< a directory is a link or lies outside the tree
 }  // namespace tesselrc
 
 /// Formats one manual-page section directory (relative to the working

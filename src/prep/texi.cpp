@@ -14,6 +14,8 @@
 
 #include "common/diag.hpp"
 #include "common/fileio.hpp"
+#include "model/settings.hpp"
+#include "prep/confine.hpp"
 #include "prep/shellcmd.hpp"
 
 namespace {
@@ -50,6 +52,10 @@ int is_infofile(const char* path) {
 }
 
 int texi_directory(const char* dir) {
+  // Without its final "/", so that a link is seen as one.
+  std::string named(dir);
+  while (named.size() > 1 && named.back() == '/') named.pop_back();
+  if (opts.distdir && !directory_inside_tree(named, *opts.distdir)) return -1;
   char* resolved = realpath(dir, nullptr);
   if (!resolved) {
     std::fprintf(stderr, "ERROR: failed to get full path for '%s'\n", dir);
@@ -67,7 +73,7 @@ int texi_directory(const char* dir) {
     struct stat st;
     if (lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
     if (!is_infofile(path.c_str())) continue;
-    std::string cmd = "gzip -9 " + shell_word(path) + " > /dev/null 2>&1";
+    std::string cmd = "gzip -9 " + shell_operand(path) + " > /dev/null 2>&1";
     if (int rc = run_shell(cmd)) {
       std::fprintf(stderr, "ERROR: command '%s' returned %d\n", path.c_str(), rc);
       exit_run(1);

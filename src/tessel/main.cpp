@@ -8,6 +8,8 @@
 #include "prep/tessel.hpp"
 #include "tessel/usage.hpp"
 
+ManFormatter manfmt = default_formatter();
+
 namespace {
 
 int columns_from_environment() {
@@ -35,7 +37,11 @@ int main(int argc, char** argv) {
       return 1;
     }
     commands_from_environment();
-    if (int rc = tessel_directory(argv[1])) std::printf("tessel %s failed with %d\n", argv[1], rc);
+    // The build scripts that call tessel learn of a failure by the status.
+    if (int rc = tessel_directory(argv[1])) {
+      std::printf("tessel %s failed with %d\n", argv[1], rc);
+      return 1;
+    }
     return 0;
   } catch (const run_exit& e) {
     std::fflush(stdout);

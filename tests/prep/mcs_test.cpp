@@ -61,6 +61,19 @@ TEST_F(Mcs, ArchiveMembersKeepTheirOwnSectionsAndTheIndexIsRebuilt) {
   EXPECT_EQ(preptest::shell_output("ar t " + archive), "f.o\ng.o\ndata.txt\n");
 }
 
+TEST_F(Mcs, NamesBeginningWithADashOrAtAreFilesNotOptions) {
+  std::rename(obj.c_str(), (tmp / "-f.o").c_str());
+  // objcopy would read the options in `opts` for an argument "@opts".
+  std::rename((tmp / "g.o").c_str(), (tmp / "@opts").c_str());
+  testutil::write_file(tmp / "opts", "--help\n");
+  testutil::RunOptions o;
+  o.cwd = tmp.path();
+  auto r = run_program("corvane-mcs", {"-d", "-a", "named", "--", "-f.o", "@opts"}, o);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(comments(tmp / "-f.o"), "named\n");
+  EXPECT_EQ(comments(tmp / "@opts"), "named\n");
+}
+
 TEST_F(Mcs, WrongUsageAndFilesThatAreNoObjects) {
   for (auto args : {std::vector<std::string>{}, {obj}, {"-x", obj}, {"-a"}}) {
     auto r = mcs(args);

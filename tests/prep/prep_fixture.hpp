@@ -68,7 +68,7 @@ class PrepRun : public ::testing::Test {
     reset_settings();
     reset_model();
     autoprep_state = Autoprep{};
-    manfmt = default_formatter();
+    manfmt = corvane_formatter();
     opts.basedir = tmp.path();
     opts.distdir = dist;
     opts.distdirlen = dist.size();

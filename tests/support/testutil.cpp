@@ -242,6 +242,42 @@ std::string xml_schema_errors(const std::string& path) {
   RunResult r = run_program("/usr/bin/env", {"xmllint", "--noout", "--relaxng", xml_schema(), path});
   if (r.status == 0) return "";
   return r.err + r.out + "(xmllint status " + std::to_string(r.status) + ")\n";
+
+namespace {
+
+constexpr uid_t kNobody = 65534;
+constexpr const char* kSetpriv = "/usr/bin/setpriv";
+
+void give_tree(const std::string& path, uid_t uid) {
+  struct stat st;
+  if (lstat(path.c_str(), &st) != 0) return;
+  if (lchown(path.c_str(), uid, uid) != 0) ADD_FAILURE() << "lchown " << path << ": " << std::strerror(errno);
+  if (!S_ISDIR(st.st_mode)) return;
+  std::vector<std::string> names;
+  if (DIR* d = opendir(path.c_str())) {
+    while (struct dirent* e = readdir(d)) {
+      std::string n = e->d_name;
+      if (n != "." && n != "..") names.push_back(n);
+    }
+    closedir(d);
+  }
+  for (const std::string& n : names) give_tree(path + "/" + n, uid);
+}
+
+}  // namespace
+
+std::optional<RunResult> run_unprivileged(const std::string& name, const std::vector<std::string>& args,
+                                          const std::string& tree, const RunOptions& opt) {
+  if (geteuid() != 0) return run_program(name, args, opt);
+  if (access(kSetpriv, X_OK) != 0) return std::nullopt;
+  give_tree(tree, kNobody);
+  std::string id = std::to_string(kNobody);
+  std::string exe = name.find('/') == std::string::npos ? bin_dir() + "/" + name : name;
+  std::vector<std::string> wrapped = {"--reuid=" + id, "--regid=" + id, "--clear-groups", exe};
+  wrapped.insert(wrapped.end(), args.begin(), args.end());
+  RunResult r = run_program(kSetpriv, wrapped, opt);
+  if ((r.status == 126 || r.status == 127) && r.out.empty() && r.err.starts_with("setpriv")) return std::nullopt;
+  return r;
 }
 
 }  // namespace testutil

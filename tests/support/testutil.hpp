@@ -5,6 +5,7 @@
 #include <sys/types.h>
 
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -78,5 +79,14 @@ std::string xml_schema();
 /// Checks the XML file `path` against the schema with xmllint: "" when it
 /// is valid, otherwise xmllint's report (its messages and status).
 std::string xml_schema_errors(const std::string& path);
+
+/// Runs the built program `name` (or the program at path `name`) as
+/// run_program does, but without
+/// privileges, so that file modes hold: when the tests run as root, every
+/// entry under `tree` is handed to the user nobody and the program runs as
+/// nobody (through setpriv). nullopt when that is impossible (no setpriv,
+/// or nobody cannot reach the program), for the test to skip.
+std::optional<RunResult> run_unprivileged(const std::string& name, const std::vector<std::string>& args,
+                                          const std::string& tree, const RunOptions& opt = {});
 
 }  // namespace testutil

@@ -123,7 +123,11 @@ int main(int argc, char** argv) {
   }
   int status = 0;
   for (; i < argc; ++i) {
-    if (!process_file(argv[i], edit, tmp)) status = 1;
+    // objcopy and ar would take a name beginning with "-" for an option,
+    // and read one beginning with "@" as a file of options.
+    std::string path = argv[i];
+    if (path.starts_with('-') || path.starts_with('@')) path = "./" + path;
+    if (!process_file(path, edit, tmp)) status = 1;
   }
   return status;
 }
