@@ -112,4 +112,45 @@ TEST_F(CommandsTest, NothingRunsWithoutExecButTheFileStillParses) {
   EXPECT_FALSE(testutil::exists(marker));
 }
 
+TEST_F(CommandsTest, ScriptsGetOnlyMacrosNamedLikeShellVariables) {
+  testutil::TempDir dir;
+  const std::string canary = dir / "canary";
+  add_varlist("A B", "1", opts.macros);  // as -M 'A B=1' defines it
+  ParseResult r = parse(
+      "define(\"X;touch " + canary + ";Y\", \"v\")\n"
+      "define(\"touch " + canary + " #\", \"v\")\n"
+      "define(\"$(touch " + canary + ")\", \"v\")\n"
+      "define(\"1ST\", \"v\")\n"
+      "define(\"\", \"v\")\n"
+      "define(\"_ok9\", \"'; touch " + canary + "; '\")\n"
+      "script(\"EOF\", EOF\nset | grep -E '^(_ok9|X|Y|A|B|1ST)\\b'\nEOF\n)\n");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "_ok9=$'\\'; touch " + canary + "; \\''\n");
+  EXPECT_EQ(r.err, "");
+  EXPECT_FALSE(testutil::exists(canary));
+}
+
+TEST_F(CommandsTest, AShellThatDiesIsAFailure) {
+  // A broken shell shows as a command that ends by a signal or with a
+  // status of its own; either stops the run.
+  struct Case {
+    const char* text;
+    const char* err;
+  } cases[] = {
+      {"sh(\"kill -SEGV $$\")",
+       "\nERROR: t.ctl line 1: system(/bin/ksh -c 'kill -SEGV $$') failed with 139.\n"},
+      {"script(\"E\", E\nrm -f \"$0\"; kill -ABRT $$\nE\n)",
+       "\nERROR: t.ctl line 4: exec(E) failed with 134.\n"},
+      {"sh(\"exec /nonexistent/ksh\")",
+       "\nERROR: t.ctl line 1: system(/bin/ksh -c 'exec /nonexistent/ksh') failed with 127.\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    fresh();
+    ParseResult r = parse(c.text);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+  }
+}
+
 }  // namespace

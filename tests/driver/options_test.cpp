@@ -273,4 +273,19 @@ TEST_F(CommandLine, ControlFileChecks) {
             std::string::npos);
 }
 
+TEST_F(CommandLine, RelativeControlFileIsTakenFromTheStartDirectory) {
+  TempDir t;
+  testutil::make_dirs(t / "base/dist");
+  testutil::write_file(t / "ctl/my.cf", "print(\"x\")\n");
+  ASSERT_EQ(chdir(t.path().c_str()), 0);
+  ASSERT_EQ(parse({"-p", "ctl/./my.cf", "-d", "base", "-P", "P", "-V", "1", "-D", "d"}), -1);
+  EXPECT_EQ(*opts.ctlfile, t / "ctl/my.cf");
+  // The checks enter the dist directory; the file is still found.
+  EXPECT_EQ(verify(), -1) << stderr_;
+  EXPECT_EQ(flat_.find("control file"), std::string::npos) << stderr_;
+  SetUp();
+  ASSERT_EQ(parse({"--control-file="}), -1);
+  EXPECT_EQ(*opts.ctlfile, "");
+}
+
 }  // namespace
