@@ -112,24 +112,6 @@ TEST_F(CommandsTest, NothingRunsWithoutExecButTheFileStillParses) {
   EXPECT_FALSE(testutil::exists(marker));
 }
 
-TEST_F(CommandsTest, ScriptsGetOnlyMacrosNamedLikeShellVariables) {
-  testutil::TempDir dir;
-  const std::string canary = dir / "canary";
-  add_varlist("A B", "1", opts.macros);  // as -M 'A B=1' defines it
-  ParseResult r = parse(
-      "define(\"X;touch " + canary + ";Y\", \"v\")\n"
-      "define(\"touch " + canary + " #\", \"v\")\n"
-      "define(\"$(touch " + canary + ")\", \"v\")\n"
-      "define(\"1ST\", \"v\")\n"
-      "define(\"\", \"v\")\n"
-      "define(\"_ok9\", \"'; touch " + canary + "; '\")\n"
-      "script(\"EOF\", EOF\nset | grep -E '^(_ok9|X|Y|A|B|1ST)\\b'\nEOF\n)\n");
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, "_ok9=$'\\'; touch " + canary + "; \\''\n");
-  EXPECT_EQ(r.err, "");
-  EXPECT_FALSE(testutil::exists(canary));
-}
-
 TEST_F(CommandsTest, AShellThatDiesIsAFailure) {
   // A broken shell shows as a command that ends by a signal or with a
   // status of its own; either stops the run.

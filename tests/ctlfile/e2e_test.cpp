@@ -113,12 +113,14 @@ TEST(CtlEndToEnd, ScriptsRunNoMacroNameAndNoValueAsShellCode) {
   TempDir outside;
   const std::string canary = outside / "canary";
   auto r = p.run("define(\"X;touch " + canary + "1;Y\", \"v\")\n"
+                 "define(\"$(touch " + canary + "4)\", \"v\")\n"
                  "define(\"Q\", \"'; touch " + canary + "2; '\")\n"
-                 "script(\"EOF\", EOF\necho \"ran $Q\"\nEOF\n)\n"
+                 "define(\"_ok9\", \"v\") define(\"9no\", \"v\") define(\"\", \"v\")\n"
+                 "script(\"EOF\", EOF\necho \"ran $Q\"\nset | grep -E '^(_ok9|9no|A|B)='\nEOF\n)\n"
                  "sh(\"echo 'sh ran'\")\n",
                  {"-M", "A B=1", "-M", "touch " + canary + "3 #=1"});
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, "ran '; touch " + canary + "2; '\nsh ran\n");
+  EXPECT_EQ(r.out, "ran '; touch " + canary + "2; '\n_ok9=v\nsh ran\n");
   EXPECT_EQ(r.err.find("not found"), std::string::npos) << r.err;
   EXPECT_EQ(testutil::list_tree(outside.path()), "");
 }

@@ -187,11 +187,13 @@ TEST_F(CommandLine, ControlFileSetterFindsRowsByLongName) {
   EXPECT_EQ(opts.rmode, 15);
   EXPECT_EQ(diag.errors, 0);
   set_option("backend", "xml");   // has no setter
+  set_option("control-file", "other.ctl");  // nor has this: the file is being read
   set_option("no-such-option", "1");
   set_option("flat-mode", "yes");
-  EXPECT_EQ(diag.errors, 3);
+  EXPECT_EQ(diag.errors, 4);
   const std::string e = err.text();
   EXPECT_NE(e.find("invalid option `backend'."), std::string::npos) << e;
+  EXPECT_NE(e.find("invalid option `control-file'."), std::string::npos) << e;
   EXPECT_NE(e.find("invalid option `no-such-option'."), std::string::npos);
   EXPECT_NE(e.find("invalid value `yes' for option `flat-mode'."), std::string::npos);
 }
