@@ -26,7 +26,7 @@ inline constexpr std::size_t MAX_DELIMITER = 23;
 inline constexpr std::size_t MAX_EXPANSION = std::size_t{1} << 20;
 /// Most text that expansion may insert in one pass: without it, a 1 MiB
 /// macro named in every statement of a file would still take all memory.
-inline constexpr std::size_t MAX_PASS_EXPANSION = std::size_t{256} << 20;
+inline constexpr std::size_t MAX_PASS_EXPANSION = std::size_t{64} << 20;
 
 /// The value nextch() returns at the end of the control file.
 inline constexpr int END_OF_INPUT = -1;
