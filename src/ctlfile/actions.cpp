@@ -393,11 +393,17 @@ void act_entry_close(CtlReader& rd) {
 void act_owner(CtlReader& rd, const std::string& name) { set_owner_or_group(rd, name, true); }
 void act_group(CtlReader& rd, const std::string& name) { set_owner_or_group(rd, name, false); }
 
-void act_mode(CtlReader& rd, int mode) {
-  if (attrent* e = body_entry(rd)) {
-    e->mode = static_cast<std::uint32_t>(mode);
-    e->aflags |= af::MODE;
+// Modes are written in octal; a number holding an 8 or a 9 was read as
+// decimal (759 would give 01367), which is never the mode that was meant.
+void act_mode(CtlReader& rd, int mode, bool octal_digits) {
+  attrent* e = body_entry(rd);
+  if (!e) return;
+  if (!octal_digits) {
+    ctl_error(rd, "invalid mode `%d': a mode takes the octal digits 0 to 7 only.\n", mode);
+    return;
   }
+  e->mode = static_cast<std::uint32_t>(mode);
+  e->aflags |= af::MODE;
 }
 
 void act_access(CtlReader& rd, int access) {

@@ -61,7 +61,8 @@ void act_entry_close(CtlReader& rd);
 // Attribute statements on the entry or pattern being described.
 void act_owner(CtlReader& rd, const std::string& name);
 void act_group(CtlReader& rd, const std::string& name);
-void act_mode(CtlReader& rd, int mode);
+/// mode(); a number whose digits were not all octal is refused.
+void act_mode(CtlReader& rd, int mode, bool octal_digits);
 void act_access(CtlReader& rd, int access);
 void act_export(CtlReader& rd, int phase);
 void act_ssoprivate(CtlReader& rd);

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 
@@ -21,7 +22,10 @@ int run_command(const std::string& cmd) {
   std::fflush(stdout);
   std::fflush(stderr);
   int r = std::system(cmd.c_str());
-  if (r == -1) return -1;
+  if (r == -1) {
+    perror_label("\nsystem");
+    return -1;
+  }
   if (WIFEXITED(r)) return WEXITSTATUS(r);
   if (WIFSIGNALED(r)) return 128 + WTERMSIG(r);
   return r;
@@ -29,7 +33,17 @@ int run_command(const std::string& cmd) {
 
 bool commands_act(const CtlReader& rd) { return rd.acts() && opts.dexec != 0; }
 
-void add_variable(std::string& out, const char* name, std::string_view value) {
+/// True for a name the shell takes as a variable: a letter or '_', then
+/// letters, digits and '_'.
+bool shell_identifier(std::string_view name) {
+  auto alpha = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_'; };
+  if (name.empty() || !alpha(name[0])) return false;
+  for (char c : name)
+    if (!alpha(c) && !(c >= '0' && c <= '9')) return false;
+  return true;
+}
+
+void add_variable(std::string& out, std::string_view name, std::string_view value) {
   out += name;
   out += '=';
   out += shell_quote(value);
@@ -58,29 +72,44 @@ std::string script_head(const CtlReader& rd) {
     add_variable(s, "CORVANE_THISCMPNT_DESC", rd.ctx.desc);
     add_variable(s, "CORVANE_THISCMPNT_VERSION", rd.ctx.third);
   }
-  for (const varnode& m : opts.macros) add_variable(s, m.name.c_str(), m.value);
+  // Any other macro name would be run as shell code ("X;rm -rf ~;Y='v'").
+  for (const varnode& m : opts.macros)
+    if (shell_identifier(m.name)) add_variable(s, m.name, m.value);
   s += '\n';
   return s;
 }
 
 /// Writes `text` to a new executable file of its own in /tmp, created
 /// exclusively so that no existing file or link is ever followed; `name`
-/// is its name. False when it could not be made or written (nothing is left).
-bool write_temp_script(const std::string& text, std::string& name) {
+/// is its name. Returns null, or the name of the call that failed with
+/// errno as that call left it; a failed file is removed.
+const char* write_temp_script(const std::string& text, std::string& name) {
   name = "/tmp/corvaneXXXXXX";
-  int fd = mkstemp(name.data());
-  if (fd < 0) return false;
-  FILE* f = fdopen(fd, "w");
-  bool ok = f != nullptr;
-  if (f) {
-    ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-    ok = fchmod(fd, 0755) == 0 && ok;
-    ok = std::fclose(f) == 0 && ok;
+  const int fd = mkstemp(name.data());
+  if (fd < 0) return "mkstemp";
+  const char* failed = nullptr;
+  if (FILE* f = fdopen(fd, "w")) {
+    if (std::fwrite(text.data(), 1, text.size(), f) != text.size())
+      failed = "fwrite";
+    else if (std::fflush(f) != 0)
+      failed = "fflush";
+    else if (fchmod(fd, 0755) != 0)
+      failed = "fchmod";
+    const int err = errno;
+    if (std::fclose(f) != 0 && !failed)
+      failed = "fclose";
+    else
+      errno = err;
   } else {
+    failed = "fdopen";
     close(fd);
   }
-  if (!ok) unlink(name.c_str());
-  return ok;
+  if (failed) {
+    const int err = errno;
+    unlink(name.c_str());
+    errno = err;
+  }
+  return failed;
 }
 
 }  // namespace
@@ -143,8 +172,8 @@ void act_script(CtlReader& rd, const std::string& delimiter, const std::string& 
   rd.script = ScriptState::none;
   if (!commands_act(rd)) return;
   std::string name;
-  if (!write_temp_script(script_head(rd) + body, name)) {
-    perror_label("fopen");
+  if (const char* failed = write_temp_script(script_head(rd) + body, name)) {
+    perror_label(failed);
     ctl_error(rd, "failed to create temp script file `%s'.\n", name.c_str());
     exit_run(1);
   }

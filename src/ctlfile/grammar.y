@@ -25,6 +25,12 @@ struct CtlPos {
   int line = 0;
   const std::string* file = nullptr;
 };
+/// A number and whether its digits were all octal (no 8 or 9, which make
+/// the lexer read it as decimal).
+struct CtlNumber {
+  int value;
+  bool octal_digits;
+};
 }
 
 %code provides {
@@ -66,6 +72,7 @@ const std::string no_text;
 %union {
   int num;
   const std::string* str;
+  CtlNumber number;
 }
 
 /* The names are the ones syntax errors show; the order fixes the codes. */
@@ -79,7 +86,7 @@ const std::string no_text;
 %token AUTO_FORMAT_MANSOURCE COMPRESS_TEXINFO FORMAT_MANSOURCE AUTO_STRIP ENDIF ERROR
 %token WARNING SET
 %token <str> STRING
-%token <num> NUMBER
+%token <number> NUMBER
 %token IFDEF IFNDEF IFEQ IFNEQ ELSE WANT CREATE PATHMATCH EVAL
 %token ';' ',' '(' ')' '{' '}'
 
@@ -147,9 +154,9 @@ optional_xtra_string: %empty { $$ = &no_text; } | ',' STRING { $$ = $2; } ;
 file_or_dir_syml: FILETOKEN { $$ = 0; } | DIRECTORY { $$ = 1; } ;
 
 want_value:
-    NUMBER { act_want_value(rd, 1, $1, 0, 0); }
-  | NUMBER ',' NUMBER { act_want_value(rd, 2, $1, $3, 0); }
-  | NUMBER ',' NUMBER ',' NUMBER { act_want_value(rd, 3, $1, $3, $5); }
+    NUMBER { act_want_value(rd, 1, $1.value, 0, 0); }
+  | NUMBER ',' NUMBER { act_want_value(rd, 2, $1.value, $3.value, 0); }
+  | NUMBER ',' NUMBER ',' NUMBER { act_want_value(rd, 3, $1.value, $3.value, $5.value); }
   ;
 
 /* Settings and conditionals: both passes. */
@@ -172,7 +179,7 @@ warning_function: WARNING '(' STRING ')' lineend { act_warning(rd, *$3); } ;
 backend_function: BACKEND '(' STRING ')' lineend { act_backend(rd, *$3); } ;
 set_function:
     SET '(' STRING ',' STRING ')' lineend { act_set(rd, *$3, *$5); }
-  | SET '(' STRING ',' NUMBER ')' lineend { act_set_number(rd, *$3, $5); }
+  | SET '(' STRING ',' NUMBER ')' lineend { act_set_number(rd, *$3, $5.value); }
   ;
 include_function: INCLUDE '(' STRING ')' ';' { act_include(rd, *$3); } ;
 
@@ -223,7 +230,7 @@ target_function:
 export_function: EXPORT '(' phase ')' lineend { act_export(rd, $3); } ;
 owner_function: OWNER '(' STRING ')' lineend { act_owner(rd, *$3); } ;
 group_function: GROUP '(' STRING ')' lineend { act_group(rd, *$3); } ;
-mode_function: MODE '(' NUMBER ')' lineend { act_mode(rd, $3); } ;
+mode_function: MODE '(' NUMBER ')' lineend { act_mode(rd, $3.value, $3.octal_digits); } ;
 access_function: ACCESS '(' access_type ')' lineend { act_access(rd, $3); } ;
 exportlinks_function: EXPORTLINKS '(' ')' lineend { act_attrflag(rd, af::EXPORTLINKS); } ;
 exportok_function: EXPORTOK '(' ')' lineend { act_attrflag(rd, af::EXPORTOK); } ;

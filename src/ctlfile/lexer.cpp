@@ -209,6 +209,7 @@ int lex_string(YYSTYPE* lval, CtlReader& rd) {
 int lex_number(YYSTYPE* lval, CtlReader& rd, int first) {
   enum { leading_zero, octal, decimal } state =
       first == '0' ? leading_zero : (first >= '1' && first <= '7') ? octal : decimal;
+  bool octal_digits = first != '8' && first != '9';
   std::string s(1, static_cast<char>(first));
   for (;;) {
     int c = nextch(rd);
@@ -218,7 +219,10 @@ int lex_number(YYSTYPE* lval, CtlReader& rd, int first) {
       break;
     }
     if ((c >= '0' && c <= '7') || ((c == '8' || c == '9') && state != leading_zero)) {
-      if (c >= '8' && state == octal) state = decimal;
+      if (c >= '8') {
+        octal_digits = false;
+        if (state == octal) state = decimal;
+      }
       s += static_cast<char>(c);
       if (s.size() > MAX_TOKEN) return too_long(rd);
       continue;
@@ -230,7 +234,7 @@ int lex_number(YYSTYPE* lval, CtlReader& rd, int first) {
   errno = 0;
   long long v = std::strtoll(s.c_str(), nullptr, state == decimal ? 10 : 8);
   if (errno == ERANGE || v > INT_MAX) return lex_error(rd, "number `%s' out of range", s.c_str());
-  lval->num = static_cast<int>(v);
+  lval->number = {static_cast<int>(v), octal_digits};
   return TOK_NUMBER;
 }
 
@@ -317,6 +321,21 @@ std::string variable_value(CtlReader& rd, const std::string& name) {
   return {};
 }
 
+// A string longer than the bound, or a pass whose expansions together pass
+// theirs, ends the run: the text cannot be read as written.
+void bound_expansion(CtlReader& rd, std::size_t length, std::size_t inserted) {
+  if (length > MAX_EXPANSION) {
+    ctl_error(rd, "string expands to more than %zu bytes.\n", MAX_EXPANSION);
+    exit_run(1);
+  }
+  if (rd.expanded + inserted > MAX_PASS_EXPANSION) {
+    ctl_error(rd, "macro expansions of the control file pass %zu bytes in all.\n",
+              MAX_PASS_EXPANSION);
+    exit_run(1);
+  }
+  rd.expanded += inserted;
+}
+
 }  // namespace
 
 int nextch(CtlReader& rd) {
@@ -380,9 +399,12 @@ std::string lexer_expandstr(CtlReader& rd, std::string_view t) {
       out.append(t.substr(i + 1));
       break;
     } else {
-      out += variable_value(rd, std::string(t.substr(i + 2, close - i - 2)));
+      const std::string value = variable_value(rd, std::string(t.substr(i + 2, close - i - 2)));
+      bound_expansion(rd, out.size() + value.size(), value.size());
+      out += value;
       i = close;
     }
   }
+  bound_expansion(rd, out.size(), 0);
   return out;
 }

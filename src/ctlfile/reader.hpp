@@ -21,6 +21,12 @@ inline constexpr int MAX_NESTING = 16;
 inline constexpr std::size_t MAX_TOKEN = 65535;
 /// Longest script delimiter.
 inline constexpr std::size_t MAX_DELIMITER = 23;
+/// Longest text one string may expand to: forty macros that each double
+/// the one before would otherwise take all memory of the machine.
+inline constexpr std::size_t MAX_EXPANSION = std::size_t{1} << 20;
+/// Most text that expansion may insert in one pass: without it, a 1 MiB
+/// macro named in every statement of a file would still take all memory.
+inline constexpr std::size_t MAX_PASS_EXPANSION = std::size_t{64} << 20;
 
 /// The value nextch() returns at the end of the control file.
 inline constexpr int END_OF_INPUT = -1;
@@ -84,6 +90,7 @@ struct CtlReader {
   bool at_end = false;             ///< the control file itself has ended
   bool lexfailed = false;          ///< a lexical error ended the input
   std::string include_jail;        ///< when set, only files below it may be included (kept across passes)
+  std::size_t expanded = 0;        ///< bytes that ${NAME} expansion inserted in this pass
 
   ScriptState script = ScriptState::none;
   std::string lex_delimiter;

@@ -95,6 +95,16 @@ int opt_directory(int, int, char** args, void*) {
   return 1;
 }
 
+// Both passes over the control file open it, the second after the checks
+// have entered the dist directory: a relative name is taken from the
+// directory the program was started in, once, here. An empty name stays
+// empty for the checks to refuse.
+int opt_ctlfile(int, int, char** args, void*) {
+  std::optional<std::string> abs = *args[0] ? abspath(args[0]) : std::nullopt;
+  opts.ctlfile = abs ? *abs : std::string(args[0]);
+  return 1;
+}
+
 int opt_setmacro(int, int, char** args, void*) {
   std::string_view arg(args[0]);
   auto eq = arg.find('=');
@@ -134,7 +144,7 @@ const option global_rows[] = {
     {'C', "component-code", 1, opt_setstr, &opts.cmpntcode, "CMPNT", help_C, opt_setstrval},
     {'D', "description", 1, opt_setstr, &opts.description, "STRING", help_D, opt_setstrval},
     {'V', "version", 1, opt_setstr, &opts.version, "STRING", help_V, opt_setstrval},
-    {opt('p'), "control-file", 1, opt_setstr, &opts.ctlfile, "FILE", help_p, nullptr},
+    {opt('p'), "control-file", 1, opt_ctlfile, &opts.ctlfile, "FILE", help_p, nullptr},
     {opt('f'), "flat-mode", 0, opt_setint_1, &opts.fmode, "", help_f, opt_setintval},
     {opt('c'), "component-mode", 0, opt_setint_1, &opts.cmode, "", help_c, opt_setintval},
     {opt('i'), "installed-perms", 0, opt_setint_1, &opts.imode, "", help_i, opt_setintval},

@@ -112,4 +112,27 @@ TEST_F(CommandsTest, NothingRunsWithoutExecButTheFileStillParses) {
   EXPECT_FALSE(testutil::exists(marker));
 }
 
+TEST_F(CommandsTest, AShellThatDiesIsAFailure) {
+  // A broken shell shows as a command that ends by a signal or with a
+  // status of its own; either stops the run.
+  struct Case {
+    const char* text;
+    const char* err;
+  } cases[] = {
+      {"sh(\"kill -SEGV $$\")",
+       "\nERROR: t.ctl line 1: system(/bin/ksh -c 'kill -SEGV $$') failed with 139.\n"},
+      {"script(\"E\", E\nrm -f \"$0\"; kill -ABRT $$\nE\n)",
+       "\nERROR: t.ctl line 4: exec(E) failed with 134.\n"},
+      {"sh(\"exec /nonexistent/ksh\")",
+       "\nERROR: t.ctl line 1: system(/bin/ksh -c 'exec /nonexistent/ksh') failed with 127.\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    fresh();
+    ParseResult r = parse(c.text);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+  }
+}
+
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "support/testutil.hpp"
 
@@ -87,6 +88,141 @@ TEST(CtlEndToEnd, MalformedControlFilesEndWithStatusOne) {
     EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
     EXPECT_EQ(r.out, "");
   }
+}
+
+// A base directory with one package of one file, and the options every
+// run below gives; `ctl` is the control file.
+struct Product {
+  TempDir base;
+  Product() { write_file(base / "dist/pkg/usr/bin/tool", "#!/bin/sh\n", 0755); }
+  std::vector<std::string> args(const std::string& ctl) const {
+    return {"-d", base.path(), "-P", "P", "-V", "1", "-D", "d", "-p", ctl};
+  }
+  testutil::RunResult run(const std::string& text, std::vector<std::string> extra = {},
+                          testutil::RunOptions opt = {}) const {
+    write_file(base / "bad.ctl", text);
+    std::vector<std::string> a = args(base / "bad.ctl");
+    a.insert(a.begin(), extra.begin(), extra.end());
+    opt.env["COLUMNS"] = "1000";  // each message on one line
+    return run_program("mkxmlpkg", a, opt);
+  }
+};
+
+TEST(CtlEndToEnd, ScriptsRunNoMacroNameAndNoValueAsShellCode) {
+  Product p;
+  TempDir outside;
+  const std::string canary = outside / "canary";
+  auto r = p.run("define(\"X;touch " + canary + "1;Y\", \"v\")\n"
+                 "define(\"$(touch " + canary + "4)\", \"v\")\n"
+                 "define(\"Q\", \"'; touch " + canary + "2; '\")\n"
+                 "define(\"_ok9\", \"v\") define(\"9no\", \"v\") define(\"\", \"v\")\n"
+                 "script(\"EOF\", EOF\necho \"ran $Q\"\nset | grep -E '^(_ok9|9no|A|B)='\nEOF\n)\n"
+                 "sh(\"echo 'sh ran'\")\n",
+                 {"-M", "A B=1", "-M", "touch " + canary + "3 #=1"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "ran '; touch " + canary + "2; '\n_ok9=v\nsh ran\n");
+  EXPECT_EQ(r.err.find("not found"), std::string::npos) << r.err;
+  EXPECT_EQ(testutil::list_tree(outside.path()), "");
+}
+
+TEST(CtlEndToEnd, ExpansionPastOneMebibyteEndsTheRun) {
+  Product p;
+  std::string text = "define(\"M0\", \"x\")\n";
+  for (int i = 1; i <= 40; ++i) {
+    const std::string prev = "${M" + std::to_string(i - 1) + "}";
+    text += "define(\"M" + std::to_string(i) + "\", \"" + prev + prev + "\")\n";
+  }
+  auto r = p.run(text);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("\nERROR: bad.ctl line 22: string expands to more than 1048576 bytes.\n"),
+            std::string::npos)
+      << r.err;
+  EXPECT_FALSE(testutil::exists(p.base / "P.xml"));
+}
+
+TEST(CtlEndToEnd, RelativeControlFileIsReadFromTheStartDirectory) {
+  Product p;
+  TempDir start;
+  write_file(start / "ctl/my.cf", "include(\"inc.cf\");\nprint(\"second pass\")\n");
+  write_file(start / "ctl/inc.cf", "define(\"FROM_INC\", \"1\")\n");
+  testutil::RunOptions in_start;
+  in_start.cwd = start.path();
+  std::vector<std::string> a = p.args("ctl/my.cf");
+  auto r = run_program("mkxmlpkg", a, in_start);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "   second pass\n");
+  EXPECT_TRUE(testutil::exists(p.base / "P.xml"));
+}
+
+TEST(CtlEndToEnd, ModeWithDigitsEightOrNineIsAnError) {
+  Product p;
+  auto r = p.run("package(\"/pkg\", \"d\", \"PKG\") {\n  file(\"/usr/bin/tool\") {\n"
+                 "    mode(759)\n  }\n}\n");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("\nERROR: bad.ctl line 3: invalid mode `759': a mode takes the octal digits "
+                       "0 to 7 only.\n"),
+            std::string::npos)
+      << r.err;
+  EXPECT_FALSE(testutil::exists(p.base / "P.xml"));
+  r = p.run("package(\"/pkg\", \"d\", \"PKG\") {\n  file(\"/usr/bin/tool\") { mode(751) }\n}\n");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(testutil::read_file(p.base / "P.xml").find("mode=\"0751\""), std::string::npos);
+}
+
+TEST(CtlEndToEnd, HostileControlFilesEndCleanly) {
+  Product p;
+  write_file(p.base / "a.ctl", "include(\"b.ctl\");\n");
+  write_file(p.base / "b.ctl", "include(\"a.ctl\");\n");
+  std::string deep;
+  for (int i = 0; i < 100000; ++i) deep += "ifndef(\"NOPE\")\n";
+  deep += "print(\"deep\")\n";
+  for (int i = 0; i < 100000; ++i) deep += "endif\n";
+  std::string garbage(1 << 20, '\0');
+  for (std::size_t i = 0; i < garbage.size(); ++i) garbage[i] = static_cast<char>((i * 7919) >> 3);
+  struct Case {
+    std::string text;
+    int status;
+    std::string message;
+  } cases[] = {
+      {"include(\"a.ctl\");\n", 1,
+       "ERROR: b.ctl line 1: include file `" + p.base / "a.ctl" +
+           "' is already being read; a file cannot include itself.\n"},
+      {deep, 0, "   deep\n"},
+      {"#" + std::string(1 << 20, 'c') + "\nprint(\"after\")\n", 0, "   after\n"},
+      {"print(\"" + std::string(1 << 20, 's') + "\")\n", 1,
+       "ERROR: bad.ctl line 1: token longer than 65535 characters\n"},
+      {garbage, 1, "ERROR: failed to parse `" + p.base / "bad.ctl" + "'\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.message);
+    auto r = p.run(c.text);
+    EXPECT_EQ(r.status, c.status) << r.err.substr(0, 2000);
+    EXPECT_NE((c.status ? r.err : r.out).find(c.message), std::string::npos) << r.err.substr(0, 2000);
+  }
+}
+
+TEST(CtlEndToEnd, AScriptThatCannotBeWrittenNamesTheFailedCall) {
+  Product p;
+  write_file(p.base / "big.ctl",
+             "script(\"EOF\", EOF\n" + std::string(60000, '#') + "\nEOF\n)\nprint(\"after\")\n");
+  // The program may write files of 512 bytes only; its messages go through
+  // a pipe, which the limit does not reach.
+  std::string run = "ulimit -f 1; trap '' XFSZ; exec '" + testutil::bin_dir() + "/mkxmlpkg'";
+  for (const std::string& a : p.args(p.base / "big.ctl")) run += " '" + a + "'";
+  const std::string cmd = "( (" + run + "); echo $? > '" + p.base / "status" + "' ) 2>&1 | cat > '" +
+                          p.base / "err" + "'";
+  ASSERT_EQ(std::system(cmd.c_str()), 0);
+  EXPECT_EQ(testutil::read_file(p.base / "status"), "1\n");
+  const std::string err = testutil::unwrap(testutil::read_file(p.base / "err"));
+  EXPECT_NE(err.find("fwrite: File too large\n"), std::string::npos) << err;
+  const std::string msg = "ERROR: big.ctl line 4: failed to create temp script file `";
+  auto at = err.find(msg);
+  ASSERT_NE(at, std::string::npos) << err;
+  at += msg.size();
+  const std::string name = err.substr(at, err.find('\'', at) - at);
+  EXPECT_EQ(name.rfind("/tmp/corvane", 0), 0u) << name;
+  EXPECT_FALSE(testutil::exists(name)) << name;
+  EXPECT_EQ(err.find("after"), std::string::npos);
 }
 
 }  // namespace

@@ -16,16 +16,24 @@ class LexerTest : public CtlTest {
     EXPECT_EQ(r.status, 0) << r.err;
     return model.files.empty() ? -1 : static_cast<int>(model.files[0]->mode);
   }
+  // The value set() passes on for a number written as `number_text`.
+  long long number_of(const char* number_text) {
+    fresh();
+    ParseResult r = parse(std::string("set(\"pkgadd-part-limit\", ") + number_text + ")\n");
+    EXPECT_EQ(r.status, 0) << r.err;
+    return opts.pkgadd_limit;
+  }
 };
 
 TEST_F(LexerTest, NumbersAreOctalUnlessTheySayOtherwise) {
   EXPECT_EQ(mode_of("644"), 0644);
   EXPECT_EQ(mode_of("0644"), 0644);
   EXPECT_EQ(mode_of("10"), 8);
-  EXPECT_EQ(mode_of("18"), 18);  // an 8 after 1-7 switches to decimal
-  EXPECT_EQ(mode_of("108"), 108);
   EXPECT_EQ(mode_of("+10"), 10);
-  EXPECT_EQ(mode_of("99"), 99);
+  EXPECT_EQ(number_of("18"), 18);  // an 8 after 1-7 switches to decimal
+  EXPECT_EQ(number_of("108"), 108);
+  EXPECT_EQ(number_of("99"), 99);
+  EXPECT_EQ(number_of("17"), 15);
 }
 
 TEST_F(LexerTest, BadNumbersFailTheParse) {
@@ -211,6 +219,84 @@ TEST_F(LexerTest, TokensLongerThanTheBufferAreRefused) {
   r = parse("want(" + std::string(MAX_TOKEN + 1, '7') + ")");
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err.substr(0, msg.size()), msg);
+}
+
+TEST_F(LexerTest, ModesTakeOctalDigitsOnly) {
+  for (const char* bad : {"759", "8", "+18"}) {
+    SCOPED_TRACE(bad);
+    fresh();
+    ParseResult r = parse(std::string("package(\"/p\", \"d\", \"p\") {\n  file(\"/f\") {\n    mode(") +
+                          bad + ")\n  }\n}\n");
+    EXPECT_EQ(r.status, 0);
+    const std::string shown = bad[0] == '+' ? bad + 1 : bad;
+    EXPECT_EQ(r.err, "\nERROR: t.ctl line 3: invalid mode `" + shown +
+                         "': a mode takes the octal digits 0 to 7 only.\n");
+    EXPECT_EQ(diag.errors, 1);
+    ASSERT_EQ(model.files.size(), 1u);
+    EXPECT_EQ(model.files[0]->aflags & af::MODE, 0u);
+  }
+  // A pattern's mode is checked the same way; inside a false conditional
+  // nothing acts and nothing is reported.
+  fresh();
+  ParseResult r = parse("alldirs(\"*\") { mode(1779) }\nifdef(\"NO\") allfiles(\"*\") { mode(9) } endif\n");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "\nERROR: t.ctl line 1: invalid mode `1779': a mode takes the octal digits 0 to 7 only.\n");
+  EXPECT_EQ(diag.errors, 1);
+}
+
+TEST_F(LexerTest, ExpansionIsBounded) {
+  // Forty macros, each twice the one before: the one that passes 1 MiB
+  // (2^21 bytes, on line 22) ends the run.
+  std::string text = "define(\"M0\", \"x\")\n";
+  for (int i = 1; i <= 40; ++i) {
+    const std::string prev = "${M" + std::to_string(i - 1) + "}";
+    text += "define(\"M" + std::to_string(i) + "\", \"" + prev + prev + "\")\n";
+  }
+  ParseResult r = parse(text);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "\nERROR: t.ctl line 22: string expands to more than 1048576 bytes.\n");
+  EXPECT_EQ(macro("M20").size(), MAX_EXPANSION);  // exactly 1 MiB is allowed
+  EXPECT_EQ(macro("M21"), "<undefined>");
+
+  // The second expansion of eval is bounded the same way, at its statement.
+  fresh();
+  std::string refs;
+  for (int i = 0; i < 18; ++i) refs += "\\${A}";
+  r = parse("define(\"A\", \"" + std::string(60000, 'a') + "\")\n" +
+            "define(\"B\", \"" + refs.substr(0, 17 * 5) + "\", eval)\n" +
+            "define(\"C\", \"" + refs + "\", eval)\n");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(macro("B").size(), 17 * 60000u);
+  EXPECT_EQ(r.err, "\nERROR: t.ctl line 3: string expands to more than 1048576 bytes.\n");
+}
+
+TEST_F(LexerTest, SelfAndMutuallyReferencingMacrosTerminate) {
+  // A value is expanded once when it is read, so a reference to itself or
+  // to a macro naming it back is only text, also through eval.
+  ParseResult r = parse(
+      "define(\"A\", \"a\\${B}\")\n"
+      "define(\"B\", \"b\\${A}\")\n"
+      "define(\"A\", \"${A}\", eval)\n"
+      "define(\"S\", \"s\")\n"
+      "define(\"S\", \"${S}\\${S}\", eval)\n");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(macro("A"), "ab${A}");
+  EXPECT_EQ(macro("B"), "b${A}");
+  EXPECT_EQ(macro("S"), "ss");
+}
+
+TEST_F(LexerTest, ExpansionsOfOnePassAreBoundedTogether) {
+  // A 1 MiB macro named again and again: each string keeps within its
+  // bound, but 64 MiB inserted in one pass ends the run there.
+  std::string text = "define(\"K\", \"" + std::string(1024, 'k') + "\")\ndefine(\"M\", \"";
+  for (int i = 0; i < 1024; ++i) text += "${K}";
+  text += "\")\n";
+  for (int i = 0; i < 100; ++i) text += "ifeq(\"M\", \"${M}\") endif\n";
+  ParseResult r = parse(text);
+  EXPECT_EQ(r.status, 1);
+  // Line 2 inserts the first MiB, each line from 3 on one more.
+  EXPECT_EQ(r.err, "\nERROR: t.ctl line 66: macro expansions of the control file pass "
+                   "67108864 bytes in all.\n");
 }
 
 }  // namespace

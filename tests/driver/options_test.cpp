@@ -187,11 +187,13 @@ TEST_F(CommandLine, ControlFileSetterFindsRowsByLongName) {
   EXPECT_EQ(opts.rmode, 15);
   EXPECT_EQ(diag.errors, 0);
   set_option("backend", "xml");   // has no setter
+  set_option("control-file", "other.ctl");  // nor has this: the file is being read
   set_option("no-such-option", "1");
   set_option("flat-mode", "yes");
-  EXPECT_EQ(diag.errors, 3);
+  EXPECT_EQ(diag.errors, 4);
   const std::string e = err.text();
   EXPECT_NE(e.find("invalid option `backend'."), std::string::npos) << e;
+  EXPECT_NE(e.find("invalid option `control-file'."), std::string::npos) << e;
   EXPECT_NE(e.find("invalid option `no-such-option'."), std::string::npos);
   EXPECT_NE(e.find("invalid value `yes' for option `flat-mode'."), std::string::npos);
 }
@@ -271,6 +273,21 @@ TEST_F(CommandLine, ControlFileChecks) {
   EXPECT_NE(stderr_.find("\nfopen: No such file or directory\n"), std::string::npos) << stderr_;
   EXPECT_NE(flat_.find("cannot open control file `" + t.path() + "/none.ctl' for reading."),
             std::string::npos);
+}
+
+TEST_F(CommandLine, RelativeControlFileIsTakenFromTheStartDirectory) {
+  TempDir t;
+  testutil::make_dirs(t / "base/dist");
+  testutil::write_file(t / "ctl/my.cf", "print(\"x\")\n");
+  ASSERT_EQ(chdir(t.path().c_str()), 0);
+  ASSERT_EQ(parse({"-p", "ctl/./my.cf", "-d", "base", "-P", "P", "-V", "1", "-D", "d"}), -1);
+  EXPECT_EQ(*opts.ctlfile, t / "ctl/my.cf");
+  // The checks enter the dist directory; the file is still found.
+  EXPECT_EQ(verify(), -1) << stderr_;
+  EXPECT_EQ(flat_.find("control file"), std::string::npos) << stderr_;
+  SetUp();
+  ASSERT_EQ(parse({"--control-file="}), -1);
+  EXPECT_EQ(*opts.ctlfile, "");
 }
 
 }  // namespace
