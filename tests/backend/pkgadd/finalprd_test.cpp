@@ -191,7 +191,6 @@ TEST_F(PkgaddTest, VerifyRefusesComponentsThatCannotBecomePackages) {
   add_cmpnt("../up", {});
   CaptureFd err;
   be->verify();
-  const std::string chars = "only letters, digits and the characters `+', `-', `_' and `.' may be used.\n";
   auto empty = [](const std::string& c) {
     return "ERROR: the component `" + c + "' contains no packages. The `pkgadd' backend driver "
            "makes one SVR4 package of each component, which needs at least one package of "
@@ -199,18 +198,64 @@ TEST_F(PkgaddTest, VerifyRefusesComponentsThatCannotBecomePackages) {
   };
   EXPECT_EQ(err.text(),
             "\nERROR: the product code `MY TOOLS' cannot be used by the `pkgadd' backend driver, "
-            "because it names output files and make targets: " + chars +
-                "ERROR: the component name `tools' is used by more than one component. The "
-                "`pkgadd' backend driver writes each component as a package of that name, so the "
-                "names must differ.\n" + empty("tools") +
-                "ERROR: the component name `../up' cannot be used by the `pkgadd' backend driver, "
-                "because it names a package directory and make targets: " + chars + empty("../up"));
+            "because it names output files and make targets: only letters, digits and the "
+            "characters `+', `-', `_' and `.' may be used.\n"
+            "ERROR: the component name `tools' is used by more than one component. The "
+            "`pkgadd' backend driver writes each component as a package of that name, so the "
+            "names must differ.\n" + empty("tools") +
+                "ERROR: the component name `../up' (from option -C) cannot name an output file, "
+                "because it contains a `/'.\n" + empty("../up"));
 
   reset_model();
   opts.prdcode = "TOOLS";
   CaptureFd err2;
   be->verify();
   EXPECT_EQ(err2.text(), "ERROR: there are no components, so the `pkgadd' backend driver has nothing to write.\n");
+}
+
+TEST_F(PkgaddTest, ComponentNamesMustBePackageAbbreviations) {
+  const std::string longest(32, 'a');
+  const std::vector<std::string> good = {"a", "X+y-9", longest, "alls", "New2"};
+  const std::vector<std::string> bad = {"my_prod.x", "9lives", "-x", "+x", longest + "b",
+                                        "all", "install", "new", "..", "."};
+  for (const std::string& name : good) add_file(add_package("p" + name, "P" + name), "/f");
+  for (const std::string& name : good) add_cmpnt(name, {find_package(nullptr, ("P" + name).c_str())});
+  for (const std::string& name : bad) add_cmpnt(name, {});
+  CaptureFd err;
+  be->verify();
+  std::string expected = "\n";
+  for (const std::string& name : bad) {
+    if (name == "." || name == "..")
+      expected += "ERROR: the component name `" + name + "' (from option -C) cannot name an "
+                  "output file, because it is `" + name + "'.\n";
+    else
+      expected += "ERROR: the component name `" + name + "' (from option -C) cannot be used as "
+                  "an SVR4 package abbreviation, which must begin with a letter, hold only "
+                  "letters, digits, `+' and `-', be at most 32 characters long and not be `all', "
+                  "`install' or `new'.\n";
+    expected += "ERROR: the component `" + name + "' contains no packages. The `pkgadd' backend "
+                "driver makes one SVR4 package of each component, which needs at least one "
+                "package of files.\n";
+  }
+  EXPECT_EQ(err.text(), expected);
+
+  // With several components the product code names the set's own package.
+  reset_model();
+  diag.errors = 0;
+  opts.prdcode = "MY_PROD.X";
+  add_file(add_package("a", "A"), "/f");
+  add_file(add_package("b", "B"), "/f");
+  add_cmpnt("a", {find_package(nullptr, "A")});
+  CaptureFd one;
+  be->verify();
+  EXPECT_EQ(one.text(), "");
+  add_cmpnt("b", {find_package(nullptr, "B")});
+  CaptureFd two;
+  be->verify();
+  EXPECT_EQ(two.text(), "ERROR: the product code `MY_PROD.X' (from option -P) cannot be used as an "
+                        "SVR4 package abbreviation, which must begin with a letter, hold only "
+                        "letters, digits, `+' and `-', be at most 32 characters long and not be "
+                        "`all', `install' or `new'.\n");
 }
 
 TEST_F(PkgaddTest, VerifyRefusesWhatThePrototypeCannotCarry) {

@@ -390,7 +390,7 @@ TEST_F(XmlProduce, OutputThatCannotBeCreatedIsFatal) {
         }
       },
       run_exit);
-  EXPECT_EQ(cap.text(), "\nfopen: No such file or directory\n\nFATAL: failed to write to `" +
+  EXPECT_EQ(cap.text(), "\nmkstemp: No such file or directory\n\nFATAL: failed to write to `" +
                             tmp / "missing/HELLO.xml" + "'.\n");
 }
 
