@@ -22,11 +22,8 @@ constexpr int BACKUP_ATTEMPTS = 16;
 
 // ---- One file -------------------------------------------------------------
 
-OutputSet::File::File(std::string path, std::string tmp, int fd)
-    : path_(std::move(path)),
-      tmp_(std::move(tmp)),
-      fd_(fd),
-      buffer_(std::make_unique_for_overwrite<char[]>(OUTPUT_BUFFER)) {}
+OutputSet::File::File(std::string path, std::string tmp, int fd, std::unique_ptr<char[]> buffer)
+    : path_(std::move(path)), tmp_(std::move(tmp)), fd_(fd), buffer_(std::move(buffer)) {}
 
 OutputSet::File::~File() {
   if (fd_ >= 0) ::close(fd_);
@@ -87,7 +84,6 @@ void OutputSet::File::printf(const char* format, ...) {
 
 void OutputSet::File::close() {
   flush();
-  buffer_.reset();
   const int fd = fd_;
   fd_ = -1;
   if (::close(fd) != 0) fail("\nclose");
@@ -108,11 +104,22 @@ OutputSet::File& OutputSet::create(std::string path) {
     perror_label("\nmkstemp");
     fatal("failed to write to `%s'.\n", path.c_str());
   }
-  files_.push_back(std::unique_ptr<File>(new File(std::move(path), std::move(tmp), fd)));
+  std::unique_ptr<char[]> buffer;
+  if (spare_buffers_.empty()) {
+    buffer = std::make_unique_for_overwrite<char[]>(OUTPUT_BUFFER);
+  } else {
+    buffer = std::move(spare_buffers_.back());
+    spare_buffers_.pop_back();
+  }
+  files_.push_back(
+      std::unique_ptr<File>(new File(std::move(path), std::move(tmp), fd, std::move(buffer))));
   return *files_.back();
 }
 
-void OutputSet::close(File& file) { file.close(); }
+void OutputSet::close(File& file) {
+  file.close();
+  spare_buffers_.push_back(std::move(file.buffer_));
+}
 
 void OutputSet::make_directory(const std::string& path) {
   if (mkdir(path.c_str(), 0755) == 0) {
@@ -165,7 +172,7 @@ void OutputSet::put_back(std::size_t renamed) {
 bool OutputSet::commit() {
   if (diag.errors != errors_at_start_) return false;
   for (const auto& f : files_)
-    if (f->fd_ >= 0) f->close();
+    if (f->fd_ >= 0) close(*f);
   keep_earlier_files();
   for (std::size_t i = 0; i < files_.size(); ++i) {
     File& f = *files_[i];

@@ -32,7 +32,7 @@ class OutputSet {
 
    private:
     friend class OutputSet;
-    File(std::string path, std::string tmp, int fd);
+    File(std::string path, std::string tmp, int fd, std::unique_ptr<char[]> buffer);
     void write_out(const char* data, std::size_t size);
     void flush();
     void close();
@@ -75,6 +75,9 @@ class OutputSet {
   void discard();
 
   std::vector<std::unique_ptr<File>> files_;
+  /// Buffers of closed files, for the next ones: a product of many
+  /// packages makes many files, each needing a large buffer for a while.
+  std::vector<std::unique_ptr<char[]>> spare_buffers_;
   std::vector<std::string> made_dirs_;
   int errors_at_start_;
   bool committed_ = false;

@@ -82,7 +82,7 @@ bool ValueCheck::check(const char* what, std::string_view value, const std::stri
   const std::size_t at = value.find_first_of(refused);
   if (at == std::string_view::npos) return true;
   const std::string shown(value);
-  if (reported_.insert(std::string(what) + '\0' + origin + '\0' + shown).second)
+  if (reported_.insert(origin + '\0' + shown).second)
     error("the %s `%s' (from %s) cannot be written to %s, because it contains %s.\n", what,
           shown.c_str(), origin.c_str(), files_, character_name(value[at]));
   return false;

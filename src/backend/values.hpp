@@ -39,7 +39,8 @@ std::string list_origin(const char* keyword, const std::string& item);
 bool check_output_name(const char* what, std::string_view name, const std::string& origin);
 
 /// Refuses values holding characters an output format cannot carry. Each
-/// refused value is reported once, however often the files would hold it.
+/// refused value is reported once for its origin, however often the files
+/// would hold it (-V is the version of the set and of every component).
 class ValueCheck {
  public:
   /// `files` names the files in the messages ("a pkginfo file").

@@ -81,8 +81,9 @@ int kest_postfile(pkgptr_t pkg, dfileptr_t f, int) {
 
 std::string kest_target_from_root(pkgptr_t pkg, const path_t& target) {
   const std::string_view t = target.sv(), root = pkg->dir.sv();
-  if (t.starts_with(root) && (t.size() == root.size() || t[root.size()] == '/'))
-    return std::string(t.substr(root.size()));
+  // The package root itself is the root directory, not an empty path.
+  if (t == root) return "/";
+  if (t.starts_with(root) && t[root.size()] == '/') return std::string(t.substr(root.size()));
   const std::string& distdir = str_or_empty(opts.distdir);
   if (!distdir.empty() && t.starts_with(distdir) && t.size() > distdir.size() &&
       t[distdir.size()] == '/')
