@@ -512,5 +512,36 @@ TEST_F(KestProduce, AFileThatCannotBeWrittenEndsTheRun) {
   EXPECT_FALSE(testutil::exists(tmp / "KEST.MACROS"));
 }
 
+// A chain of subpackages as long as a product may make: each package file
+// still comes before its parent's, and the walk needs no deeper stack.
+TEST_F(KestProduce, AVeryLongSubpackageChainIsWrittenDeepestFirst) {
+  constexpr int CHAIN = 40000;
+  std::vector<pkgptr_t> chain;
+  for (int i = 0; i < CHAIN; ++i) {
+    // Made directly: the model's own lookup would search every earlier package.
+    model.package_store.push_back(std::make_unique<::package>());
+    pkgptr_t p = model.package_store.back().get();
+    p->name = "P" + std::to_string(i);
+    p->reldir = newpath_dup("/p" + std::to_string(i));
+    model.packages.push_back(p);
+    if (i > 0) add_varlist(p->name, "", chain.back()->subpackages);
+    chain.push_back(p);
+  }
+  component("prd", {chain.front()});
+  std::string err;
+  testutil::on_small_stack([&] { err = produce(); });
+  EXPECT_EQ(err, "");
+  EXPECT_EQ(diag.errors, 0);
+  const std::string cmpnt = input("prd.cmpnt");
+  const std::string deepest = "\tpkgFiles = $PRD_DIR/input/prd-P" + std::to_string(CHAIN - 1) + ".pkg\n";
+  EXPECT_NE(cmpnt.find(component_header("prd")), std::string::npos);
+  EXPECT_LT(cmpnt.find(deepest), cmpnt.find("\tpkgFiles = $PRD_DIR/input/prd-P1.pkg\n"));
+  EXPECT_NE(cmpnt.find("\tpkgFiles = $PRD_DIR/input/prd-P1.pkg\n"
+                       "\tsubpackages = P0\n\tpkgFiles = $PRD_DIR/input/prd-P0.pkg\n"),
+            std::string::npos);
+  EXPECT_TRUE(contains(input("prd-P0.pkg"), "PKG:P0:\n\tdescription = $PKG_PRD_P0_DESC\n"
+                                            "\tsubpackages = P1\n"));
+}
+
 }  // namespace
 }  // namespace kesttest
