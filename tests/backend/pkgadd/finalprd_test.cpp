@@ -258,6 +258,41 @@ TEST_F(PkgaddTest, ComponentNamesMustBePackageAbbreviations) {
                         "`all', `install' or `new'.\n");
 }
 
+TEST_F(PkgaddTest, VerifyRefusesValuesThePkginfoSetAndDependFilesCannotCarry) {
+  opts.description = "Set \"one\"";
+  opts.version = "1\n0";
+  pkgptr_t a = add_package("a", "A\"1");
+  add_file(a, "/f");
+  pkgptr_t b = add_package("b", "B");
+  add_file(b, "/f");
+  cmpntptr_t one = add_cmpnt("one", {a});
+  one->version = "1\n0";  // as -V gives it to every component made without a statement
+  one->extra = "cat\"x";
+  one->flags |= cf::DEFINED;
+  cmpntptr_t two = add_cmpnt("two", {b}, "Two \"parts\"");
+  add_varlist("co re", "Core", two->dependency);
+  add_varlist("old", "Old\nparts", two->replaces);
+  add_varlist("fine", "Fine parts, \"quoted\"", two->dependency);
+  CaptureFd err;
+  be->verify();
+  const std::string pkginfo = " cannot be written to a pkginfo file, because it contains ";
+  EXPECT_EQ(err.text(),
+            "\nERROR: the description `Set \"one\"' (from option -D)" + pkginfo + "a double quote.\n"
+            "ERROR: the version `1\n0' (from option -V)" + pkginfo + "a newline.\n"
+            "ERROR: the component version `1\n0' (from the component() statement of `one')" +
+                pkginfo + "a newline.\n"
+            "ERROR: the category `cat\"x' (from the component() statement of `one')" + pkginfo +
+                "a double quote.\n"
+            "ERROR: the package name `A\"1' (from the package directory `/a')" + pkginfo +
+                "a double quote.\n"
+            "ERROR: the component description `Two \"parts\"' (from option -D)" + pkginfo +
+                "a double quote.\n"
+            "ERROR: the dependency `co re' (from a dependency() statement of `two') cannot be "
+            "written to a depend file, because it contains a blank.\n"
+            "ERROR: the description `Old\nparts' (from a replaces() statement of `two') cannot be "
+            "written to a depend file, because it contains a newline.\n");
+}
+
 TEST_F(PkgaddTest, VerifyRefusesWhatThePrototypeCannotCarry) {
   pkgptr_t p = add_package("base", "BASE");
   add_dir(p, "/opt");
