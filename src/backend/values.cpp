@@ -88,13 +88,16 @@ bool ValueCheck::check(const char* what, std::string_view value, const std::stri
   return false;
 }
 
-bool ValueCheck::check_entry(const dfile& e, const std::string& field, std::string_view value,
+bool ValueCheck::check_entry(const dfile& e, const char* field, std::string_view value,
                              std::string_view refused) {
   const std::size_t at = value.find_first_of(refused);
   if (at == std::string_view::npos) return true;
+  const std::string what = std::string_view(field) == "path"
+                               ? std::string(field)
+                               : std::string(field) + " `" + std::string(value) + "'";
   error("in package `%s', the %s `%s' cannot be written to %s, because its %s contains %s.\n",
         e.pkg ? e.pkg->name.c_str() : "", entry_kind(e), std::string(e.path.sv()).c_str(), files_,
-        field.c_str(), character_name(value[at]));
+        what.c_str(), character_name(value[at]));
   return false;
 }
 

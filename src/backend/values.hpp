@@ -49,9 +49,9 @@ class ValueCheck {
   /// `origin`, when `value` holds one of the characters of `refused`.
   bool check(const char* what, std::string_view value, const std::string& origin,
              std::string_view refused);
-  /// The same for a field of an entry (its path, target, export, ...),
-  /// named in the message by `field` ("path", "target `/x'").
-  bool check_entry(const dfile& e, const std::string& field, std::string_view value,
+  /// The same for a field of an entry: its "path", or its "target",
+  /// "export", ... whose value the message shows as well.
+  bool check_entry(const dfile& e, const char* field, std::string_view value,
                    std::string_view refused);
 
  private:

@@ -532,17 +532,11 @@ void check_package_values(ValueCheck& v, const package& p) {
 
 void check_entry_values(ValueCheck& v, pkgptr_t pkg, const dfile& e) {
   if (!v.check_entry(e, "path", e.path.sv(), NEWLINE)) return;
-  if (e.aflags & af::SYMLINK) {
-    const std::string target = kest_target_from_root(pkg, e.target);
-    v.check_entry(e, "target `" + target + "'", target, NEWLINE);
-  }
-  for (const strnode& x : e.exports) v.check_entry(e, "export `" + x.str + "'", x.str, NEWLINE);
-  if ((e.aflags & af::FLAGSTR) && e.flagstr)
-    v.check_entry(e, "flags text `" + std::string(e.flagstr) + "'", e.flagstr, NEWLINE);
-  if ((e.aflags & af::OWNER) && e.owner)
-    v.check_entry(e, "owner `" + std::string(e.owner) + "'", e.owner, NEWLINE);
-  if ((e.aflags & af::GROUP) && e.group)
-    v.check_entry(e, "group `" + std::string(e.group) + "'", e.group, NEWLINE);
+  if (e.aflags & af::SYMLINK) v.check_entry(e, "target", kest_target_from_root(pkg, e.target), NEWLINE);
+  for (const strnode& x : e.exports) v.check_entry(e, "export", x.str, NEWLINE);
+  if ((e.aflags & af::FLAGSTR) && e.flagstr) v.check_entry(e, "flags text", e.flagstr, NEWLINE);
+  if ((e.aflags & af::OWNER) && e.owner) v.check_entry(e, "owner", e.owner, NEWLINE);
+  if ((e.aflags & af::GROUP) && e.group) v.check_entry(e, "group", e.group, NEWLINE);
 }
 
 void check_values() {
