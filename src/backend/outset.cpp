@@ -139,6 +139,7 @@ void OutputSet::keep_earlier_files() {
   for (const auto& f : files_) {
     struct stat st;
     if (lstat(f->path_.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) continue;
+    f->had_earlier_ = true;
     for (int attempt = 0; attempt < BACKUP_ATTEMPTS; ++attempt) {
       std::string name;
       const int fd = create_temp_beside(f->path_, name);
@@ -161,10 +162,10 @@ void OutputSet::keep_earlier_files() {
 void OutputSet::put_back(std::size_t renamed) {
   while (renamed > 0) {
     File& f = *files_[--renamed];
-    if (f.backup_.empty())
-      unlink(f.path_.c_str());
-    else
+    if (!f.backup_.empty())
       std::rename(f.backup_.c_str(), f.path_.c_str());
+    else if (!f.had_earlier_)
+      unlink(f.path_.c_str());
     f.backup_.clear();
   }
 }

@@ -41,6 +41,7 @@ class OutputSet {
     std::string path_;
     std::string tmp_;     ///< temporary name; empty once renamed or removed
     std::string backup_;  ///< second name of the earlier file while the set is renamed
+    bool had_earlier_ = false;  ///< a file of this name was there before the set
     int fd_ = -1;
     std::unique_ptr<char[]> buffer_;
     std::size_t used_ = 0;
