@@ -12,13 +12,11 @@
 
 #include "backend/outset.hpp"
 #include "failure_fixture.hpp"
-#include "support/capture.hpp"
 #include "support/testutil.hpp"
 
 namespace {
 
 using failtest::snapshot;
-using testutil::CaptureFd;
 using testutil::read_file;
 using testutil::TempDir;
 using testutil::write_file;
@@ -63,59 +61,6 @@ TEST_F(OutputSetTest, FilesAppearOnlyWhenTheSetIsCommitted) {
   char modes[64];
   std::snprintf(modes, sizeof modes, "a %04o\nsub/ 0755\nsub/b %04o\n", 0666 & ~mask, 0666 & ~mask);
   EXPECT_EQ(testutil::list_tree(tmp.path()), modes);
-}
-
-TEST_F(OutputSetTest, AnErrorWhileWritingKeepsTheEarlierFiles) {
-  write_file(path("a"), "earlier a\n");
-  const auto before = snapshot(tmp.path());
-  {
-    OutputSet set;
-    OutputSet::File& a = set.create(path("a"));
-    a.puts("half");
-    set.make_directory(path("sub"));
-    set.close(set.create(path("sub/b")));
-    CaptureFd err;
-    error("an id without a name.\n");
-    EXPECT_FALSE(set.commit());
-  }
-  EXPECT_EQ(snapshot(tmp.path()), before);
-}
-
-TEST_F(OutputSetTest, AFailedRenamePutsBackWhatWasRenamedBefore) {
-  write_file(path("a"), "earlier a\n");
-  testutil::make_dirs(path("c"));  // a directory where the last file must go
-  const auto before = snapshot(tmp.path());
-  CaptureFd err;
-  try {
-    OutputSet set;
-    for (const char* name : {"a", "b", "c"}) {
-      OutputSet::File& f = set.create(path(name));
-      f.printf("new %s\n", name);
-      set.close(f);
-    }
-    set.commit();
-    ADD_FAILURE() << "the commit went on";
-  } catch (const run_exit& e) {
-    EXPECT_EQ(e.status, 1);
-  }
-  EXPECT_EQ(err.text(), "\nrename: Is a directory\n\nFATAL: failed to write to `" + path("c") + "'.\n");
-  EXPECT_EQ(snapshot(tmp.path()), before);
-}
-
-TEST_F(OutputSetTest, AFileThatCannotBeMadeRemovesTheOthers) {
-  const auto before = snapshot(tmp.path());
-  CaptureFd err;
-  try {
-    OutputSet set;
-    set.create(path("a")).puts("a\n");
-    set.create(path("missing/b"));
-    ADD_FAILURE() << "the set went on";
-  } catch (const run_exit& e) {
-    EXPECT_EQ(e.status, 1);
-  }
-  EXPECT_EQ(err.text(), "\nmkstemp: No such file or directory\n\nFATAL: failed to write to `" +
-                            path("missing/b") + "'.\n");
-  EXPECT_EQ(snapshot(tmp.path()), before);
 }
 
 // ---- Whole runs of every backend ------------------------------------------
