@@ -2,7 +2,6 @@
 
 #include "common/diag.hpp"
 #include "common/strutil.hpp"
-#include "model/index.hpp"
 #include "model/settings.hpp"
 
 std::string option_origin(char letter) { return strprintf("option -%c", letter); }
