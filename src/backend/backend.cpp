@@ -36,6 +36,17 @@ void set_phase(attrent& e, int phase) {
   if (phase == 3) e.aflags |= af::PRIVATE;
 }
 
+PackageNames::PackageNames() {
+  for (pkgptr_t p : model.packages)
+    if (!(p->flags & pf::IGNORED)) by_name_.emplace(p->name, p);
+}
+
+pkgptr_t PackageNames::find(std::string_view name) const {
+  if (opts.fmode) return model.packages.empty() ? nullptr : model.packages.front();
+  const auto it = by_name_.find(name);
+  return it == by_name_.end() ? nullptr : it->second;
+}
+
 bool apply_entry_reply(int reply, dfileptr_t e) {
   switch (reply) {
     case REPLY_FAIL:

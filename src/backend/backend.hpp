@@ -3,6 +3,8 @@
 #pragma once
 
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "model/model.hpp"
@@ -65,6 +67,19 @@ std::string version_text(int major, int minor, int patch);
 inline int version_number(int major, int minor, int patch) {
   return major * 100000 + minor * 1000 + patch;
 }
+
+/// Packages by name for the writers, found as find_package finds them
+/// (ignored packages pass unseen, the first of a name wins, flat mode has
+/// its one package), so that a product of many packages is not searched
+/// from the start for every subpackage name.
+class PackageNames {
+ public:
+  PackageNames();
+  pkgptr_t find(std::string_view name) const;
+
+ private:
+  std::unordered_map<std::string_view, pkgptr_t> by_name_;
+};
 
 // Reply codes of the per-item operations.
 inline constexpr int REPLY_OK = 0;

@@ -35,20 +35,28 @@ bool UniqueFile::close() {
   return ok;
 }
 
-OutputFile::OutputFile(std::string path) : path_(std::move(path)) {
-  std::string dir = ".";
-  if (auto slash = path_.rfind('/'); slash != std::string::npos) dir = path_.substr(0, slash ? slash : 1);
-  std::string base = path_.substr(path_.rfind('/') == std::string::npos ? 0 : path_.rfind('/') + 1);
-  tmp_ = dir + "/." + base + ".XXXXXX";
-  int fd = mkstemp(tmp_.data());
+int create_temp_beside(const std::string& path, std::string& tmp) {
+  const std::size_t slash = path.rfind('/');
+  const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash ? slash : 1);
+  const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+  tmp = dir + "/." + base + ".XXXXXX";
+  const int fd = mkstemp(tmp.data());
   if (fd < 0) {
-    tmp_.clear();
-    return;
+    const int e = errno;
+    tmp.clear();
+    errno = e;
+    return -1;
   }
   // Output files are ordinary readable files, not the private ones mkstemp makes.
-  mode_t mask = umask(0);
+  const mode_t mask = umask(0);
   umask(mask);
   fchmod(fd, 0666 & ~mask);
+  return fd;
+}
+
+OutputFile::OutputFile(std::string path) : path_(std::move(path)) {
+  const int fd = create_temp_beside(path_, tmp_);
+  if (fd < 0) return;
   f_ = fdopen(fd, "w");
   if (!f_) {
     ::close(fd);

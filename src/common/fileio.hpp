@@ -45,6 +45,12 @@ class UniqueFile {
   FILE* f_ = nullptr;
 };
 
+/// Creates a file to be renamed to `path` later: in the same directory (so
+/// the rename is atomic), under a hidden name of unpredictable letters,
+/// created exclusively, with the mode an ordinary new file gets. Returns
+/// its descriptor and sets `tmp` to its name; -1 (errno set) on failure.
+int create_temp_beside(const std::string& path, std::string& tmp);
+
 /// An output file written under a temporary name beside its final name
 /// and renamed into place by commit(); dropped without commit() it leaves
 /// nothing behind, so a failed run never leaves a half-written file.

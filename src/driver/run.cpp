@@ -36,17 +36,20 @@ int columns_from_environment() {
 }
 
 // Follows the dependency (or requires) names of one item through the items
-// they name, adding each named item's own list; every item is visited once,
-// so cyclic graphs end.
+// they name, adding each named item's own list; the walk runs along the
+// item's list as it grows (no recursion, whatever the depth of the graph),
+// and every item is visited once, so cyclic graphs end. The item's own name
+// is never added: in a cycle it would become its own prerequisite.
 template <class Item, class Find>
 void complete_list(Item* item, varlist Item::*list, Find find) {
   std::set<std::string> visited{item->name};
-  const varlist& names = item->*list;
+  varlist& names = item->*list;
   for (varnode* n = names.head(); n; n = names.next_of(n)) {
     if (!visited.insert(n->name).second) continue;
     Item* other = find(n->name);
     if (!other || other == item) continue;
-    merge_dep_list(item->*list, other->*list);
+    for (const varnode& m : other->*list)
+      if (m.name != item->name && !find_varlist(m.name, names)) add_varlist(m.name, m.value, names);
   }
 }
 

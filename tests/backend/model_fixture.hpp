@@ -2,8 +2,11 @@
 // assembly would leave them, so backend operations can be tried directly.
 #pragma once
 
+#include <pthread.h>
+
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 
 #include "backend/backend.hpp"
@@ -14,6 +17,24 @@
 #include "support/testutil.hpp"
 
 namespace testutil {
+
+/// Runs `work` on a thread with a small stack (256 KiB), so that a walk
+/// which keeps a stack frame per level of the input fails at a depth a
+/// test can afford, instead of passing on the main thread's large stack.
+inline void on_small_stack(const std::function<void()>& work) {
+  constexpr std::size_t STACK = 256 * 1024;
+  pthread_attr_t attr;
+  pthread_attr_init(&attr);
+  pthread_attr_setstacksize(&attr, STACK);
+  pthread_t thread;
+  auto run = [](void* w) -> void* {
+    (*static_cast<const std::function<void()>*>(w))();
+    return nullptr;
+  };
+  ASSERT_EQ(pthread_create(&thread, &attr, run, const_cast<std::function<void()>*>(&work)), 0);
+  pthread_join(thread, nullptr);
+  pthread_attr_destroy(&attr);
+}
 
 class ModelTest : public ::testing::Test {
  protected:

@@ -7,6 +7,7 @@
 
 #include "backend/kest/kest.hpp"
 #include "backend/syspost.hpp"
+#include "backend/values.hpp"
 #include "common/diag.hpp"
 #include "model/index.hpp"
 #include "model/settings.hpp"
@@ -80,8 +81,9 @@ int kest_postfile(pkgptr_t pkg, dfileptr_t f, int) {
 
 std::string kest_target_from_root(pkgptr_t pkg, const path_t& target) {
   const std::string_view t = target.sv(), root = pkg->dir.sv();
-  if (t.starts_with(root) && (t.size() == root.size() || t[root.size()] == '/'))
-    return std::string(t.substr(root.size()));
+  // The package root itself is the root directory, not an empty path.
+  if (t == root) return "/";
+  if (t.starts_with(root) && t[root.size()] == '/') return std::string(t.substr(root.size()));
   const std::string& distdir = str_or_empty(opts.distdir);
   if (!distdir.empty() && t.starts_with(distdir) && t.size() > distdir.size() &&
       t[distdir.size()] == '/')
@@ -477,28 +479,75 @@ void check_symlinks() {
     if (checked_package(p)) note_exported_symlinks(p);
 }
 
-// A new line in a name would end the record line in the middle of it.
-void check_names() {
-  for (auto* list : {&model.dirs, &model.files})
-    for (dfileptr_t e : *list)
-      if (!e->excluded() && e->path.sv().find('\n') != std::string_view::npos)
-        error("in package `%s', the %s `%s' has a new line in its name, which the KEST input "
-              "files cannot hold.\n",
-              e->pkg->name.c_str(), e->is_dir() ? "directory" : "file", e->path.str);
+// ---- Values the input files cannot carry ----------------------------------
+//
+// Every value ends its line, so none may hold a newline; the macro file
+// quotes versions and descriptions, so those may not hold a double quote;
+// record lines separate their fields with ':', so the names in them (and
+// the dependencies written as vendor:name) may not hold one.
+
+std::string vendor_origin() {
+  return opts.vendor == kest_vendor_option ? option_origin('E') : "the vendor() statement";
 }
 
-// Product, component and package names become file names in the output
-// directory; a '/' would put a file somewhere else.
-void check_file_names() {
-  auto check = [](const char* kind, const std::string& name) {
-    if (name.find('/') != std::string::npos)
-      error("the %s name `%s' contains a `/', so it cannot be used as part of a file name.\n",
-            kind, name.c_str());
-  };
-  check("product", str_or_empty(opts.prdcode));
-  for (cmpntptr_t c : model.cmpnts) check("component", c->name);
+void check_list(ValueCheck& v, const varlist& list, const char* keyword, const std::string& item,
+                std::string_view refused) {
+  for (const varnode& n : list) v.check(keyword, n.name, list_origin(keyword, item), refused);
+}
+
+void check_product_values(ValueCheck& v) {
+  const std::string& prdcode = str_or_empty(opts.prdcode);
+  v.check("vendor", str_or_empty(opts.vendor), vendor_origin(), NEWLINE_OR_COLON);
+  if (check_output_name("product code", prdcode, option_origin('P')))
+    v.check("product code", prdcode, option_origin('P'), NEWLINE_OR_COLON);
+  v.check("version", str_or_empty(opts.version), option_origin('V'), NEWLINE_OR_QUOTE);
+  v.check("description", str_or_empty(opts.description), option_origin('D'), NEWLINE_OR_QUOTE);
+  check_list(v, model.requires_, "requires", "", NEWLINE_OR_COLON);
+}
+
+void check_component_values(ValueCheck& v, const component& c) {
+  const std::string origin = component_name_origin(c);
+  if (check_output_name("component name", c.name, origin))
+    v.check("component name", c.name, origin, NEWLINE_OR_COLON);
+  v.check("component version", c.version, component_origin(c, 'V'), NEWLINE_OR_QUOTE);
+  v.check("component description", c.desc, component_origin(c, 'D'), NEWLINE_OR_QUOTE);
+  check_list(v, c.replaces, "replaces", c.name, NEWLINE);
+  check_list(v, c.upgrades, "upgrades", c.name, NEWLINE);
+  check_list(v, c.dependency, "dependency", c.name, NEWLINE_OR_COLON);
+  check_list(v, c.requires_, "requires", c.name, NEWLINE);
+}
+
+void check_package_values(ValueCheck& v, const package& p) {
+  const std::string origin = package_name_origin(p);
+  if (check_output_name("package name", p.name, origin))
+    v.check("package name", p.name, origin, NEWLINE_OR_COLON);
+  v.check("package description", p.desc, package_origin(p), NEWLINE_OR_QUOTE);
+  // A directory the scan found gives the name, which is checked already.
+  if (p.flags & pf::DEFINED) v.check("package directory", p.reldir.sv(), package_origin(p), NEWLINE);
+  check_list(v, p.replaces, "replaces", p.name, NEWLINE);
+  check_list(v, p.upgrades, "upgrades", p.name, NEWLINE);
+  check_list(v, p.dependency, "dependency", p.name, NEWLINE);
+  check_list(v, p.requires_, "requires", p.name, NEWLINE);
+}
+
+void check_entry_values(ValueCheck& v, pkgptr_t pkg, const dfile& e) {
+  if (!v.check_entry(e, "path", e.path.sv(), NEWLINE)) return;
+  if (e.aflags & af::SYMLINK) v.check_entry(e, "target", kest_target_from_root(pkg, e.target), NEWLINE);
+  for (const strnode& x : e.exports) v.check_entry(e, "export", x.str, NEWLINE);
+  if ((e.aflags & af::FLAGSTR) && e.flagstr) v.check_entry(e, "flags text", e.flagstr, NEWLINE);
+  if ((e.aflags & af::OWNER) && e.owner) v.check_entry(e, "owner", e.owner, NEWLINE);
+  if ((e.aflags & af::GROUP) && e.group) v.check_entry(e, "group", e.group, NEWLINE);
+}
+
+void check_values() {
+  ValueCheck v("the KEST input files");
+  check_product_values(v);
+  for (cmpntptr_t c : model.cmpnts) check_component_values(v, *c);
   for (pkgptr_t p : model.packages)
-    if (!(p->flags & pf::IGNORED)) check("package", p->name);
+    if (!(p->flags & pf::IGNORED)) check_package_values(v, *p);
+  for (auto* list : {&model.dirs, &model.files})
+    for (dfileptr_t e : *list)
+      if (!e->excluded() && !(e->pkg->flags & pf::IGNORED)) check_entry_values(v, e->pkg, *e);
 }
 
 }  // namespace
@@ -513,6 +562,5 @@ void kest_final() {
   check_client_server();
   check_hard_links();
   check_symlinks();
-  check_names();
-  check_file_names();
+  check_values();
 }

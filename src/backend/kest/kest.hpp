@@ -8,6 +8,7 @@
 
 #include "backend/backend.hpp"
 #include "model/model.hpp"
+#include "model/settings.hpp"
 
 /// KEST's own meaning of `sflags` bits. Several share a value: the same bit
 /// means one thing on a directory and another on a file.
@@ -56,6 +57,9 @@ inline constexpr std::string_view KEST_CONTROL_PKG = "Control";
 /// "1.1.0", for the output headers.
 extern std::string kest_verstr;
 extern int kest_version;
+/// The vendor as -E last gave it; a vendor() statement of the control file
+/// may have replaced it since.
+extern optstr kest_vendor_option;
 
 /// `text` with a backslash before every '$', so the toolkit does not take
 /// it for a macro reference.

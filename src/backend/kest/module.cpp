@@ -12,10 +12,19 @@
 
 std::string kest_verstr;
 int kest_version = 0;
+optstr kest_vendor_option;
 
 namespace {
 
 constexpr int KEST_MAJOR = 1, KEST_MINOR = 1, KEST_PATCH = 0;
+
+// -E also notes its value, so a refusal of the vendor can tell the option
+// from a vendor() statement of the control file.
+int opt_vendor(int letter, int nleft, char** args, void* target) {
+  const int used = opt_setstr(letter, nleft, args, target);
+  kest_vendor_option = opts.vendor;
+  return used;
+}
 
 const option kest_opts[] = {
     {-'h', "dont-harden-symlinks", 0, opt_setint_1, &opts.hmode, "",
@@ -50,7 +59,7 @@ const option kest_opts[] = {
      "files in some larger collection that sets the default files and permissions to something "
      "other than bin/bin and mode 0755 (for directories) or 0444 (for files).",
      opt_setintval},
-    {'E', "vendor", 1, opt_setstr, &opts.vendor, "STRING",
+    {'E', "vendor", 1, opt_vendor, &opts.vendor, "STRING",
      "Set the default vendor to the specified STRING. The vendor is required to be set for all "
      "dependencies and pre-requisites.",
      nullptr},
@@ -61,6 +70,7 @@ int kest_chkname(const char* cmdname) { return std::strcmp(cmdname, "mkkest") ==
 int kest_init(backend& self) {
   kest_verstr = version_text(KEST_MAJOR, KEST_MINOR, KEST_PATCH);
   kest_version = version_number(KEST_MAJOR, KEST_MINOR, KEST_PATCH);
+  kest_vendor_option.reset();
   self.verstr = kest_verstr;
   self.version = kest_version;
   self.opts = kest_opts;

@@ -6,9 +6,11 @@
 #include <cstdint>
 #include <set>
 #include <string>
+#include <utility>
 
 #include "backend/backend.hpp"
 #include "backend/pkgadd/pkgadd.hpp"
+#include "backend/values.hpp"
 #include "common/diag.hpp"
 #include "model/index.hpp"
 #include "model/settings.hpp"
@@ -88,13 +90,35 @@ void verify_descriptions(cmpntptr_t c) {
   if (!c->requires_.empty()) unsupported_keyword("requires", "component", c->name);
 }
 
-/// Names that become file names, directory names and make targets of the
-/// output must be safe in all three without quoting.
+/// The product code names the Makefile's targets and the datastream file,
+/// so it must be safe there without quoting.
 bool safe_code(const std::string& s) {
   if (s.empty() || s == "." || s == "..") return false;
   for (unsigned char ch : s)
     if (!std::isalnum(ch) && ch != '+' && ch != '-' && ch != '_' && ch != '.') return false;
   return true;
+}
+
+constexpr std::size_t ABBREVIATION_MAX = 32;
+
+/// What the SVR4 tools take as a package abbreviation: a letter, then
+/// letters, digits, '+' and '-', at most 32 in all, and none of the words
+/// the tools keep for themselves.
+bool valid_abbreviation(std::string_view s) {
+  if (s.empty() || s.size() > ABBREVIATION_MAX || !std::isalpha(static_cast<unsigned char>(s[0])))
+    return false;
+  for (unsigned char ch : s)
+    if (!std::isalnum(ch) && ch != '+' && ch != '-') return false;
+  return s != "all" && s != "install" && s != "new";
+}
+
+bool check_abbreviation(const char* what, const std::string& name, const std::string& origin) {
+  if (valid_abbreviation(name)) return true;
+  error("the %s `%s' (from %s) cannot be used as an SVR4 package abbreviation, which must begin "
+        "with a letter, hold only letters, digits, `+' and `-', be at most 32 characters long and "
+        "not be `all', `install' or `new'.\n",
+        what, name.c_str(), origin.c_str());
+  return false;
 }
 
 bool has_package(cmpntptr_t c) {
@@ -103,25 +127,32 @@ bool has_package(cmpntptr_t c) {
   return false;
 }
 
-// Every component becomes one SVR4 package in a directory of its own name,
-// so names must be usable there and distinct, and each needs a package.
-void verify_component_names() {
+void verify_product_code() {
   const std::string& prdcode = str_or_empty(opts.prdcode);
+  if (!check_output_name("product code", prdcode, option_origin('P'))) return;
   if (!safe_code(prdcode))
     error("the product code `%s' cannot be used by the `pkgadd' backend driver, because it "
           "names output files and make targets: only letters, digits and the characters `+', "
           "`-', `_' and `.' may be used.\n",
           prdcode.c_str());
+  // A set is an SVR4 package of its own, named by the product code.
+  else if (model.cmpnts.size() > 1)
+    check_abbreviation("product code", prdcode, option_origin('P'));
+}
+
+// Every component becomes one SVR4 package in a directory of its own name,
+// so names must be package abbreviations and distinct, and each needs a
+// package.
+void verify_component_names() {
+  verify_product_code();
   if (model.cmpnts.empty())
     error("there are no components, so the `pkgadd' backend driver has nothing to write.\n");
   std::set<std::string> seen;
   for (cmpntptr_t c : model.cmpnts) {
-    if (!safe_code(c->name))
-      error("the component name `%s' cannot be used by the `pkgadd' backend driver, because it "
-            "names a package directory and make targets: only letters, digits and the "
-            "characters `+', `-', `_' and `.' may be used.\n",
-            c->name.c_str());
-    else if (!seen.insert(c->name).second)
+    const std::string origin = component_name_origin(*c);
+    const bool usable = check_output_name("component name", c->name, origin) &&
+                        check_abbreviation("component name", c->name, origin);
+    if (usable && !seen.insert(c->name).second)
       error("the component name `%s' is used by more than one component. The `pkgadd' backend "
             "driver writes each component as a package of that name, so the names must "
             "differ.\n",
@@ -130,6 +161,54 @@ void verify_component_names() {
       error("the component `%s' contains no packages. The `pkgadd' backend driver makes one "
             "SVR4 package of each component, which needs at least one package of files.\n",
             c->name.c_str());
+  }
+}
+
+// ---- Values of pkginfo, set and depend files --------------------------------
+//
+// pkginfo values stand between double quotes on a line of their own, set
+// files hold one line per component, and a depend line is a name and a
+// description; so no value may hold a newline, and no pkginfo value a
+// double quote.
+
+std::string category_origin(const component& c) {
+  return c.extra.empty() ? option_origin('U') : component_origin(c, 'U');
+}
+
+void verify_pkginfo_values(const component& c, ValueCheck& v) {
+  v.check("component description", c.desc, component_origin(c, 'D'), NEWLINE_OR_QUOTE);
+  v.check("component version", c.version, component_origin(c, 'V'), NEWLINE_OR_QUOTE);
+  v.check("category", pkgadd_category(c), category_origin(c), NEWLINE_OR_QUOTE);
+  // Package names are classes as well, where the class check refuses a newline.
+  for (const varnode& n : c.subpackages) {
+    const pkgptr_t p = find_package(nullptr, n.name.c_str());
+    v.check("package name", n.name, p ? package_name_origin(*p) : list_origin("subpackage", c.name),
+            "\"");
+  }
+}
+
+void verify_depend_values(const component& c, ValueCheck& v) {
+  for (const auto& [list, keyword] : {std::pair{&c.dependency, "dependency"},
+                                      std::pair{&c.replaces, "replaces"}}) {
+    for (const varnode& n : *list) {
+      const std::string origin = list_origin(keyword, c.name);
+      v.check(keyword, n.name, origin, "\n \t");
+      v.check("description", n.value, origin, NEWLINE);
+    }
+  }
+}
+
+void verify_values() {
+  ValueCheck pkginfo("a pkginfo file");
+  if (model.cmpnts.size() > 1) {
+    pkginfo.check("description", str_or_empty(opts.description), option_origin('D'),
+                  NEWLINE_OR_QUOTE);
+    pkginfo.check("version", str_or_empty(opts.version), option_origin('V'), NEWLINE_OR_QUOTE);
+  }
+  ValueCheck depend("a depend file");
+  for (cmpntptr_t c : model.cmpnts) {
+    verify_pkginfo_values(*c, pkginfo);
+    verify_depend_values(*c, depend);
   }
 }
 
@@ -237,6 +316,7 @@ void pkgadd_verify() {
   for (pkgptr_t p : model.packages) verify_package(p);
   for (cmpntptr_t c : model.cmpnts) verify_descriptions(c);
   verify_component_names();
+  verify_values();
   pkgadd_check_output();
 }
 
@@ -245,6 +325,10 @@ void pkgadd_final() {
   for (dfileptr_t f : model.files)
     if (!f->excluded()) pkgadd_state.biggest = std::max(pkgadd_state.biggest, f->size);
   syspost_mark_nocompress(pkgadd_marks());
+}
+
+const std::string& pkgadd_category(const component& c) {
+  return c.extra.empty() ? str_or_empty(opts.pkgadd_cat) : c.extra;
 }
 
 std::int64_t pkgadd_blocks(std::int64_t bytes) {

@@ -70,6 +70,9 @@ void pkgadd_produce();
 /// with such entries stops before anything is written.
 void pkgadd_check_output();
 
+/// A component's category: its own text when it has one, else -U's.
+const std::string& pkgadd_category(const component& c);
+
 /// The part limit pkgmk is given for a part holding `bytes`, in 512-byte blocks.
 std::int64_t pkgadd_blocks(std::int64_t bytes);
 

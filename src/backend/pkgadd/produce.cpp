@@ -1,11 +1,8 @@
 // The pkgadd backend's output: for each component an SVR4 package
 // description (pkginfo, prototype, depend), a package set around several
 // components, and the Makefile that runs pkgmk and pkgtrans.
-#include <sys/stat.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <cstdarg>
+#include <cctype>
 #include <cstdio>
 #include <set>
 #include <string>
@@ -13,6 +10,8 @@
 
 #include "backend/pkgadd/pkgadd.hpp"
 #include "common/diag.hpp"
+#include "backend/outset.hpp"
+#include "backend/values.hpp"
 #include "common/fileio.hpp"
 #include "common/namecache.hpp"
 #include "driver/run.hpp"
@@ -44,10 +43,6 @@ std::vector<pkgptr_t> member_packages(cmpntptr_t c) {
     if (pkgptr_t p = find_package(nullptr, n.name.c_str()); p && seen.insert(p).second)
       out.push_back(p);
   return out;
-}
-
-const std::string& category(cmpntptr_t c) {
-  return c->extra.empty() ? str_or_empty(opts.pkgadd_cat) : c->extra;
 }
 
 std::string link_text(pkgptr_t p, dfileptr_t e) {
@@ -95,35 +90,54 @@ bool prototype_unsafe(std::string_view s) {
   return false;
 }
 
-const char* kind_of(dfileptr_t e) {
-  if (e->aflags & af::SYMLINK) return "symbolic link";
-  return e->is_dir() ? "directory" : "file";
+/// pkgmk and pkgadd replace a path component "$NAME" or "${NAME}" by the
+/// value of a build or install parameter, so such a path would be built
+/// or installed under another name.
+bool has_parameter(std::string_view s) {
+  for (std::size_t at = s.find('$'); at != std::string_view::npos; at = s.find('$', at + 1)) {
+    if ((at > 0 && s[at - 1] != '/') || at + 1 == s.size()) continue;
+    const unsigned char next = static_cast<unsigned char>(s[at + 1]);
+    if (std::isalpha(next) || next == '{') return true;
+  }
+  return false;
 }
 
 constexpr const char* UNSAFE = "a blank, a tab, a newline or an `=' character";
+constexpr const char* PARAMETER =
+    "a component that begins with `$' and a letter or `{', which the packaging tools take for a "
+    "build or install parameter";
+
+/// Why a path or link text cannot go into a prototype line, or null.
+const char* prototype_refusal(std::string_view s) {
+  if (prototype_unsafe(s)) return UNSAFE;
+  if (has_parameter(s)) return PARAMETER;
+  return nullptr;
+}
 
 void check_path(pkgptr_t p, dfileptr_t e) {
-  if (prototype_unsafe(e->path.sv()))
+  if (const char* why = prototype_refusal(e->path.sv()))
     error("in package `%s', the %s `%s' cannot be written to a prototype file, because its path "
           "contains %s.\n",
-          p->name.c_str(), kind_of(e), std::string(e->path.sv()).c_str(), UNSAFE);
+          p->name.c_str(), entry_kind(*e), std::string(e->path.sv()).c_str(), why);
 }
 
 void check_target(pkgptr_t p, dfileptr_t e) {
   const std::string target = link_text(p, e);
-  if (prototype_unsafe(target))
+  if (const char* why = prototype_refusal(target))
     error("in package `%s', the symbolic link `%s' cannot be written to a prototype file, "
           "because its target `%s' contains %s.\n",
-          p->name.c_str(), std::string(e->path.sv()).c_str(), target.c_str(), UNSAFE);
+          p->name.c_str(), std::string(e->path.sv()).c_str(), target.c_str(), why);
 }
 
 void check_exports(pkgptr_t p, dfileptr_t e) {
-  for (const strnode& x : e->exports)
-    if ((x.flags & ef::PLAIN) && prototype_unsafe(x.str))
+  for (const strnode& x : e->exports) {
+    if (!(x.flags & ef::PLAIN)) continue;
+    if (const char* why = prototype_refusal(x.str))
       error("in package `%s', the export `%s' of the %s `%s' cannot be written to a prototype "
             "file, because it contains %s.\n",
-            p->name.c_str(), x.str.c_str(), kind_of(e), std::string(e->path.sv()).c_str(),
-            UNSAFE);
+            p->name.c_str(), x.str.c_str(), entry_kind(*e), std::string(e->path.sv()).c_str(),
+            why);
+  }
 }
 
 void check_ids(pkgptr_t p, dfileptr_t e) {
@@ -143,10 +157,11 @@ void check_package(pkgptr_t p) {
     error("the package name `%s' cannot be used as an installation class, because it contains "
           "%s.\n",
           p->name.c_str(), UNSAFE);
-  if (prototype_unsafe(p->reldir.sv()))
+  // The package directory begins the source path of every file.
+  if (const char* why = prototype_refusal(p->reldir.sv()))
     error("the directory `%s' of package `%s' cannot be written to a prototype file, because it "
           "contains %s.\n",
-          std::string(p->reldir.sv()).c_str(), p->name.c_str(), UNSAFE);
+          std::string(p->reldir.sv()).c_str(), p->name.c_str(), why);
   for (dfileptr_t d : p->dirs) {
     if (dir_line_pending(d) && !pkgadd_dir_private(d)) {
       check_path(p, d);
@@ -170,32 +185,7 @@ void check_package(pkgptr_t p) {
 
 // ---- Files ---------------------------------------------------------------
 
-/// An output file that is complete or not there at all.
-class Output {
- public:
-  explicit Output(std::string path) : out_(std::move(path)) {
-    if (!out_.ok()) fail("\nfopen");
-  }
-  void printf(const char* format, ...) __attribute__((format(printf, 2, 3)));
-  void puts(const std::string& s) { out_.puts(s); }
-  void commit() {
-    if (!out_.commit()) fail("\nwrite");
-  }
-
- private:
-  [[noreturn]] void fail(const char* label) {
-    perror_label(label);
-    fatal("failed to write to `%s'.\n", out_.path().c_str());
-  }
-  OutputFile out_;
-};
-
-void Output::printf(const char* format, ...) {
-  va_list ap;
-  va_start(ap, format);
-  std::vfprintf(out_.get(), format, ap);
-  va_end(ap);
-}
+using Output = OutputSet::File;
 
 void write_generated_by(Output& out) {
   out.printf("# Automatically generated by Corvane %s (using pkgadd backend %s)\n#\n",
@@ -220,28 +210,28 @@ void copy_pkginfo_vars(Output& out, pkgptr_t p) {
   }
 }
 
-void write_pkginfo(const std::string& path, cmpntptr_t c) {
-  Output out(path);
+void write_pkginfo(OutputSet& set, const std::string& path, cmpntptr_t c) {
+  Output& out = set.create(path);
   out.printf("#\n# pkginfo file for for package `%s', version %s\n#\n", c->name.c_str(),
              c->version.c_str());
   write_generated_by(out);
   out.printf("PKG=\"%s\"\nNAME=\"%s\"\nARCH=\"i386\"\nVERSION=\"%s\"\nCATEGORY=\"%s\"\nCLASSES=\"none",
-             c->name.c_str(), c->desc.c_str(), c->version.c_str(), category(c).c_str());
+             c->name.c_str(), c->desc.c_str(), c->version.c_str(), pkgadd_category(*c).c_str());
   for (const varnode& n : c->subpackages) out.printf(" %s", n.name.c_str());
   out.puts("\"\n");
   for (const varnode& n : c->subpackages)
     if (pkgptr_t p = find_package(nullptr, n.name.c_str())) copy_pkginfo_vars(out, p);
-  out.commit();
+  set.close(out);
 }
 
-void write_set_pkginfo(const std::string& path) {
-  Output out(path);
+void write_set_pkginfo(OutputSet& set, const std::string& path) {
+  Output& out = set.create(path);
   write_set_header(out, "pkginfo file");
   out.printf("PKG=\"%s\"\nNAME=\"%s\"\nARCH=\"i386\"\nVERSION=\"%s\"\nCATEGORY=\"%s\"\nCLASSES=\"none",
              str_or_empty(opts.prdcode).c_str(), str_or_empty(opts.description).c_str(),
              str_or_empty(opts.version).c_str(), "set");
   out.puts("\"\n");
-  out.commit();
+  set.close(out);
 }
 
 void write_exports(Output& out, const char* cls, dfileptr_t e) {
@@ -309,8 +299,8 @@ void write_class_entries(Output& out, pkgptr_t p) {
 
 bool has_depend(cmpntptr_t c) { return !c->dependency.empty() || !c->replaces.empty(); }
 
-void write_prototype(const std::string& path, cmpntptr_t c) {
-  Output out(path);
+void write_prototype(OutputSet& set, const std::string& path, cmpntptr_t c) {
+  Output& out = set.create(path);
   out.printf("#\n# Prototype file for for package `%s', version %s\n", c->name.c_str(),
              c->version.c_str());
   write_generated_by(out);
@@ -318,26 +308,26 @@ void write_prototype(const std::string& path, cmpntptr_t c) {
   if (has_depend(c)) out.puts("i depend\n");
   for (const strnode& v : c->verbatim) out.printf("%s\n", v.str.c_str());
   for (pkgptr_t p : member_packages(c)) write_class_entries(out, p);
-  out.commit();
+  set.close(out);
 }
 
-void write_set_prototype(const std::string& path) {
-  Output out(path);
+void write_set_prototype(OutputSet& set, const std::string& path) {
+  Output& out = set.create(path);
   out.printf("#\n# Prototype file for set `%s', version %s\n", str_or_empty(opts.prdcode).c_str(),
              str_or_empty(opts.version).c_str());
   write_generated_by(out);
   out.puts("i pkginfo\ni setinfo\ni preinstall\ni response\ni request\n");
-  out.commit();
+  set.close(out);
 }
 
-void write_depend(const std::string& path, cmpntptr_t c) {
-  Output out(path);
+void write_depend(OutputSet& set, const std::string& path, cmpntptr_t c) {
+  Output& out = set.create(path);
   out.printf("#\n# Dependency file for for package `%s', version %s\n", c->name.c_str(),
              c->version.c_str());
   write_generated_by(out);
   for (const varnode& n : c->dependency) out.printf("P %s %s\n", n.name.c_str(), n.value.c_str());
   for (const varnode& n : c->replaces) out.printf("S %s %s\n", n.name.c_str(), n.value.c_str());
-  out.commit();
+  set.close(out);
 }
 
 std::string component_names() {
@@ -346,41 +336,35 @@ std::string component_names() {
   return names;
 }
 
-void write_setinfo(const std::string& path) {
-  Output out(path);
+void write_setinfo(OutputSet& set, const std::string& path) {
+  Output& out = set.create(path);
   write_set_header(out, "setinfo file");
   for (cmpntptr_t c : model.cmpnts)
-    out.printf("%s\t1\ty\t%s\t%s\n", c->name.c_str(), category(c).c_str(), c->desc.c_str());
+    out.printf("%s\t1\ty\t%s\t%s\n", c->name.c_str(), pkgadd_category(*c).c_str(), c->desc.c_str());
   out.puts("\n");
-  out.commit();
+  set.close(out);
 }
 
-void write_response(const std::string& path) {
-  Output out(path);
+void write_response(OutputSet& set, const std::string& path) {
+  Output& out = set.create(path);
   write_set_header(out, "response file");
   out.puts("PKGLIST=" + component_names() + "\n");
-  out.commit();
+  set.close(out);
 }
 
-void write_request(const std::string& path) {
-  Output out(path);
+void write_request(OutputSet& set, const std::string& path) {
+  Output& out = set.create(path);
   write_set_header(out, "request script");
   out.puts("PKGLIST=\"" + component_names() + "\"\n");
   out.puts("export PKGLIST\necho \"PKGLIST=$PKGLIST\" >> $1\n");
-  out.commit();
+  set.close(out);
 }
 
-void write_preinstall(const std::string& path) {
-  Output out(path);
+void write_preinstall(OutputSet& set, const std::string& path) {
+  Output& out = set.create(path);
   write_set_header(out, "preinstall script");
   out.puts("for PKG in $PKGLIST; do\n\techo \"$PKG\" >> $SETLIST\ndone\n");
-  out.commit();
-}
-
-void make_component_dir(const std::string& path) {
-  if (mkdir(path.c_str(), 0755) == 0 || errno == EEXIST) return;
-  perror_label("\nmkdir");
-  fatal("failed to create directory `%s'.\n", path.c_str());
+  set.close(out);
 }
 
 void write_makefile_head(Output& out) {
@@ -389,8 +373,8 @@ void write_makefile_head(Output& out) {
   out.printf("PRDCODE = %s\n", str_or_empty(opts.prdcode).c_str());
 }
 
-void write_single_makefile(const std::string& path) {
-  Output out(path);
+void write_single_makefile(OutputSet& set, const std::string& path) {
+  Output& out = set.create(path);
   write_makefile_head(out);
   out.puts(
       "all: $(PRDCODE).pkg\n\n"
@@ -402,15 +386,15 @@ void write_single_makefile(const std::string& path) {
       "\t@if test ! -d archives; then mkdir archives; fi\n\n"
       "clean:\n"
       "\t@rm -rf $(PRDCODE).pkg archives\n");
-  out.commit();
+  set.close(out);
 }
 
 long long part_limit(std::int64_t largest) {
   return pkgadd_blocks(std::max(opts.pkgadd_limit, largest));
 }
 
-void write_set_makefile(const std::string& path) {
-  Output out(path);
+void write_set_makefile(OutputSet& set, const std::string& path) {
+  Output& out = set.create(path);
   write_makefile_head(out);
   out.puts("PKGSTAMPS =");
   for (cmpntptr_t c : model.cmpnts) out.printf(" %s.stamp", c->name.c_str());
@@ -433,31 +417,31 @@ void write_set_makefile(const std::string& path) {
         n, n, n, part_limit(c->sizes.largest), n);
   }
   out.puts("clean:\n\t@rm -fr $(PRDCODE).pkg archives $(PKGSTAMPS)\n");
-  out.commit();
+  set.close(out);
 }
 
-void produce_single(const std::string& dir, cmpntptr_t c) {
-  write_pkginfo(dir + "/pkginfo", c);
-  write_prototype(dir + "/prototype", c);
-  if (has_depend(c)) write_depend(dir + "/depend", c);
-  write_single_makefile(str_or_empty(opts.basedir) + "/Makefile");
+void produce_single(OutputSet& set, const std::string& dir, cmpntptr_t c) {
+  write_pkginfo(set, dir + "/pkginfo", c);
+  write_prototype(set, dir + "/prototype", c);
+  if (has_depend(c)) write_depend(set, dir + "/depend", c);
+  write_single_makefile(set, str_or_empty(opts.basedir) + "/Makefile");
 }
 
-void produce_set(const std::string& dir) {
-  write_set_pkginfo(dir + "/pkginfo");
-  write_setinfo(dir + "/setinfo");
-  write_response(dir + "/response");
-  write_request(dir + "/request");
-  write_preinstall(dir + "/preinstall");
+void produce_set(OutputSet& set, const std::string& dir) {
+  write_set_pkginfo(set, dir + "/pkginfo");
+  write_setinfo(set, dir + "/setinfo");
+  write_response(set, dir + "/response");
+  write_request(set, dir + "/request");
+  write_preinstall(set, dir + "/preinstall");
   for (cmpntptr_t c : model.cmpnts) {
-    make_component_dir(dir + "/" + c->name);
-    write_pkginfo(dir + "/" + c->name + "/pkginfo", c);
+    set.make_directory(dir + "/" + c->name);
+    write_pkginfo(set, dir + "/" + c->name + "/pkginfo", c);
   }
-  write_set_prototype(dir + "/prototype");
-  for (cmpntptr_t c : model.cmpnts) write_prototype(dir + "/" + c->name + "/prototype", c);
+  write_set_prototype(set, dir + "/prototype");
+  for (cmpntptr_t c : model.cmpnts) write_prototype(set, dir + "/" + c->name + "/prototype", c);
   for (cmpntptr_t c : model.cmpnts)
-    if (has_depend(c)) write_depend(dir + "/" + c->name + "/depend", c);
-  write_set_makefile(str_or_empty(opts.basedir) + "/Makefile");
+    if (has_depend(c)) write_depend(set, dir + "/" + c->name + "/depend", c);
+  write_set_makefile(set, str_or_empty(opts.basedir) + "/Makefile");
 }
 
 }  // namespace
@@ -474,8 +458,11 @@ void pkgadd_produce() {
   // The checks refuse a run without components; this only keeps a direct
   // call from writing a package of nothing.
   if (model.cmpnts.empty()) return;
+  // Every file is written before any replaces its earlier version.
+  OutputSet set;
   if (model.cmpnts.size() == 1)
-    produce_single(dir, model.cmpnts.front());
+    produce_single(set, dir, model.cmpnts.front());
   else
-    produce_set(dir);
+    produce_set(set, dir);
+  set.commit();
 }

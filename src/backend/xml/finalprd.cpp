@@ -3,6 +3,7 @@
 #include <string>
 
 #include "backend/syspost.hpp"
+#include "backend/values.hpp"
 #include "backend/xml/xml.hpp"
 #include "common/diag.hpp"
 #include "model/index.hpp"
@@ -36,6 +37,8 @@ void check_descriptions(const component& c, const varlist& list, const char* for
 std::string_view xml_target_path(const package& pkg, const dfile& link) {
   const std::string_view target = link.target.sv();
   const std::string_view pkgdir = pkg.dir.sv();
+  // A link to the package root itself points to the root directory.
+  if (target == pkgdir) return "/";
   if (under_dir(target, pkgdir)) return target.substr(pkgdir.size());
   // A target outside the package has no installed path of its own; its
   // place in the dist tree tells the reader which package holds it.
@@ -56,6 +59,8 @@ int xml_finalpkg(pkgptr_t pkg) {
 }
 
 void xml_verify() {
+  // The product code names the output file.
+  check_output_name("product code", str_or_empty(opts.prdcode), option_origin('P'));
   for (cmpntptr_t c : model.cmpnts) {
     check_descriptions(*c, c->replaces,
                        "In component `%s', the superceding dependency `%s' lacks a description. "

@@ -5,10 +5,11 @@
 #include <cstring>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "backend/xml/xml.hpp"
 #include "common/diag.hpp"
-#include "common/fileio.hpp"
+#include "backend/outset.hpp"
 #include "common/namecache.hpp"
 #include "driver/run.hpp"
 
@@ -99,7 +100,7 @@ struct subject {
 
 class xml_writer {
  public:
-  explicit xml_writer(OutputFile& out) : out_(out) {}
+  explicit xml_writer(OutputSet::File& out) : out_(out) {}
 
   void write_product();
 
@@ -122,7 +123,9 @@ class xml_writer {
 
   void write_header();
   void write_component(const component& c);
-  void write_package(const package& p);
+  void write_package(const package& top);
+  bool open_package(const package& p);
+  void close_package(const package& p);
   void write_directories(const package& p);
   void write_directory(const package& p, const dfile& d);
   void write_dir_symlink(const package& p, const dfile& d);
@@ -133,8 +136,9 @@ class xml_writer {
   void write_flagstr(const dfile& e, const subject& s);
   const char* access_word(const dfile& e);
 
-  OutputFile& out_;
+  OutputSet::File& out_;
   std::string buf_;
+  const PackageNames names_;
   std::set<const package*> written_;  ///< guards against a package nested in itself
 };
 
@@ -243,12 +247,37 @@ void xml_writer::write_component(const component& c) {
   dependencies(c.replaces, c.upgrades, c.dependency, c.requires_, s);
   verbatim(c.verbatim, "    ", s);
   for (const varnode& n : c.subpackages)
-    if (pkgptr_t p = find_package(nullptr, n.name.c_str())) write_package(*p);
+    if (pkgptr_t p = names_.find(n.name)) write_package(*p);
   raw("  </component>\n\n");
 }
 
-void xml_writer::write_package(const package& p) {
-  if (!written_.insert(&p).second) return;
+// Each subpackage's element is nested in its parent's, after the parent's
+// subpackage lines and before its entries. The walk keeps its path in a
+// vector, so a chain of any length is written.
+void xml_writer::write_package(const package& top) {
+  struct step {
+    const package* p;
+    const varnode* next;  ///< the next subpackage to nest
+  };
+  std::vector<step> path;
+  if (open_package(top)) path.push_back({&top, top.subpackages.head()});
+  while (!path.empty()) {
+    step& s = path.back();
+    if (const varnode* n = s.next) {
+      s.next = s.p->subpackages.next_of(n);
+      const pkgptr_t sub = names_.find(n->name);
+      if (sub && open_package(*sub)) path.push_back({sub, sub->subpackages.head()});
+      continue;
+    }
+    close_package(*s.p);
+    path.pop_back();
+  }
+}
+
+// The start tag, the lists and the subpackage lines; false when the
+// package was written already.
+bool xml_writer::open_package(const package& p) {
+  if (!written_.insert(&p).second) return false;
   const subject s{"package", p.name};
   raw("  <package name=\"");
   attr(p.name, nullptr, s);
@@ -264,8 +293,11 @@ void xml_writer::write_package(const package& p) {
     text(n.name, "subpackage", s);
     raw("</subpackage>\n");
   }
-  for (const varnode& n : p.subpackages)
-    if (pkgptr_t sub = find_package(nullptr, n.name.c_str())) write_package(*sub);
+  return true;
+}
+
+// The entries and the end tag, after the nested subpackages.
+void xml_writer::close_package(const package& p) {
   write_directories(p);
   raw("\n");
   for (dfileptr_t f : p.files) {
@@ -436,23 +468,12 @@ const char* xml_writer::access_word(const dfile& e) {
 void xml_produce() {
   const std::string file =
       strprintf("%s/%s.xml", str_or_empty(opts.pkgdir).c_str(), str_or_empty(opts.prdcode).c_str());
-  OutputFile out(file);
-  if (!out.ok()) {
-    perror_label("\nfopen");
-    fatal("failed to write to `%s'.\n", file.c_str());
-  }
-  const int errors_before = diag.errors;
+  // Errors while writing (values XML cannot carry, unknown ids) leave an
+  // incomplete description: the set then keeps the earlier file instead.
+  OutputSet set;
+  OutputSet::File& out = set.create(file);
   xml_writer w(out);
   w.write_product();
-  // Errors while writing (values XML cannot carry, unknown ids) leave an
-  // incomplete description: drop it rather than let it stand as output.
-  if (diag.errors != errors_before) return;
-  if (std::fflush(out.get()) != 0 || std::ferror(out.get())) {
-    perror_label("\nfwrite");
-    fatal("failed to write to `%s'.\n", file.c_str());
-  }
-  if (!out.commit()) {
-    perror_label("\nrename");
-    fatal("failed to write to `%s'.\n", file.c_str());
-  }
+  set.close(out);
+  set.commit();
 }

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -305,6 +306,55 @@ TEST_F(MkKest, RunsThatStopBeforeOutput) {
   EXPECT_TRUE(contains(r.err, "in package `T', the file `/srv/a' was explicitly exported in the "
                               "package control file, but a higher level directory was already "
                               "exported."));
+}
+
+// Values the input files cannot carry stop the run before anything is
+// written; each message names the value and where it came from.
+TEST_F(MkKest, ValuesTheInputFilesCannotCarryAreRefused) {
+  dist("co:lon/srv/a");
+  const std::string files = "the KEST input files";
+  auto refused = [&](const std::vector<std::string>& args, const std::string& control,
+                     const std::vector<std::string>& messages) {
+    SCOPED_TRACE(args.empty() ? control : args.back());
+    std::vector<std::string> all = args;
+    if (!control.empty()) {
+      write_file(tmp / "ctl", control);
+      all.insert(all.end(), {"-p", tmp / "ctl"});
+    }
+    const auto r = run(all, std::find(args.begin(), args.end(), "-E") == args.end());
+    EXPECT_EQ(r.status, 1);
+    for (const std::string& m : messages) EXPECT_TRUE(contains(r.err, m));
+    EXPECT_EQ(testutil::list_tree(tmp / "input"), "");
+    EXPECT_FALSE(testutil::exists(tmp / "KEST.MACROS") || testutil::exists(tmp / "Makefile"));
+  };
+  const std::string colon_pkg = "the package name `CO:LON' (from the package directory `/co:lon') "
+                                "cannot be written to " + files + ", because it contains a `:'.";
+  refused({"-E", "ven:dor"}, "",
+          {"the vendor `ven:dor' (from option -E) cannot be written to " + files +
+               ", because it contains a `:'.",
+           colon_pkg});
+  refused({"-D", "say \"hi\""}, "",
+          {"the description `say \"hi\"' (from option -D) cannot be written to " + files +
+           ", because it contains a double quote."});
+  refused({"-P", "../escaped"}, "",
+          {"the product code `../escaped' (from option -P) cannot name an output file, because it "
+           "contains a `/'.",
+           "the component name `../escaped' (from option -P, in lower case) cannot name an output "
+           "file, because it contains a `/'."});
+  refused({"-V", "1\n0"}, "",
+          {"the version `1", "' (from option -V) cannot be written to " + files +
+                                 ", because it contains a newline."});
+  refused({}, "vendor(\"v:x\");\n"
+              "component(\"a:b\", \"2\\\"0\", \"Comp\") {\n  subpackage(\"CO:LON\");\n"
+              "  dependency(\"x:y\", \"Why\");\n}\n",
+          {"the vendor `v:x' (from the vendor() statement) cannot be written to " + files +
+               ", because it contains a `:'.",
+           "the component name `a:b' (from a component() statement) cannot be written to " + files +
+               ", because it contains a `:'.",
+           "the component version `2\"0' (from the component() statement of `a:b') cannot be "
+           "written to " + files + ", because it contains a double quote.",
+           "the dependency `x:y' (from a dependency() statement of `a:b') cannot be written to " +
+               files + ", because it contains a `:'."});
 }
 
 }  // namespace

@@ -294,20 +294,35 @@ TEST_F(KestFinal, NamesTheInputFilesCannotHold) {
   file(p, "/usr/a_b");
   file(p, "/usr/c:d");
   file(p, "/usr/line\nbreak");
+  file(p, "/usr/e", 0444, [](dfileptr_t f) { add_strlist("/opt/e\nx", ef::PLAIN, f->exports); });
+  file(p, "/usr/g", 0444, [](dfileptr_t f) {
+    f->aflags |= af::FLAGSTR | af::OWNER;
+    f->flagstr = "a\nb";
+    f->owner = "o\nwn";
+  });
+  file(p, "/usr/line", 0444);
+  link(p, "/usr/l", "/usr/line\nbreak")->aflags |= kaf::RETAINED;  // kept by symlink()
   pkgptr_t q = package("slash", "SL/ASH");
   dir(q, "/x");
   file(q, "/x/y");
   finish(p);
   finish(q);
   const std::string err = postproc_and_final();
-  EXPECT_EQ(diag.errors, 3);
+  EXPECT_EQ(diag.errors, 7);
+  const std::string in = "in package `TOOLS', the ";
+  const std::string cannot = "' cannot be written to the KEST input files, because its ";
+  EXPECT_TRUE(contains(err, in + "file `/usr/e" + cannot + "export `/opt/e\nx' contains a newline.\n"));
+  EXPECT_TRUE(contains(err, in + "file `/usr/g" + cannot + "flags text `a\nb' contains a newline.\n"));
+  EXPECT_TRUE(contains(err, in + "file `/usr/g" + cannot + "owner `o\nwn' contains a newline.\n"));
+  EXPECT_TRUE(contains(err, in + "symbolic link `/usr/l" + cannot +
+                                "target `/usr/line\nbreak' contains a newline.\n"));
   EXPECT_TRUE(contains(err, "in package `TOOLS', the file `/usr/a:b' would be written as "
                             "`/usr/a_b', because its name contains a `:', but another entry of "
                             "the package has that name already.\n"));
-  EXPECT_TRUE(contains(err, "in package `TOOLS', the file `/usr/line\nbreak' has a new line in "
-                            "its name, which the KEST input files cannot hold.\n"));
-  EXPECT_TRUE(contains(err, "the package name `SL/ASH' contains a `/', so it cannot be used as "
-                            "part of a file name.\n"));
+  EXPECT_TRUE(contains(err, "in package `TOOLS', the file `/usr/line\nbreak' cannot be written "
+                            "to the KEST input files, because its path contains a newline.\n"));
+  EXPECT_TRUE(contains(err, "the package name `SL/ASH' (from the package directory `/slash') "
+                            "cannot name an output file, because it contains a `/'.\n"));
 }
 
 }  // namespace

@@ -381,8 +381,9 @@ TEST_F(KestProduce, OwnerGroupAndModeLines) {
             "\texportPath = /srv/odd\n\n");
 }
 
-TEST_F(KestProduce, IdsWithoutNamesAreErrorsAndTheLineIsLeftOut) {
+TEST_F(KestProduce, IdsWithoutNamesAreErrorsAndReplaceNothing) {
   constexpr std::uint32_t NOBODY_KNOWS = 3999999;
+  testutil::write_file(*opts.pkgdir + "/prd-T.pkg", "earlier run\n");
   pkgptr_t p = package("t", "T");
   dir(p, "/srv", [](dfileptr_t d) { d->gid = NOBODY_KNOWS; });
   file(p, "/srv/f", 0444, [](dfileptr_t f) { f->uid = NOBODY_KNOWS; });
@@ -393,9 +394,9 @@ TEST_F(KestProduce, IdsWithoutNamesAreErrorsAndTheLineIsLeftOut) {
   EXPECT_EQ(diag.errors, 2);
   EXPECT_TRUE(contains(err, "in package `T': could not getgrgid(3999999) for directory `./srv'.\n"));
   EXPECT_TRUE(contains(err, "in package `T': could not getpwuid(3999999) for file `./srv/f'.\n"));
-  EXPECT_EQ(entries("prd-T.pkg"),
-            "#\n# Directory entries\n#\n\nDIR:T:SERVER:./srv:\n"
-            "\n#\n# File entries\n#\n\nFILE:T:SERVER:./srv/f:\n\texportPath = /srv/f\n\n");
+  // A package file without its owner lines never replaces the earlier one.
+  EXPECT_EQ(input("prd-T.pkg"), "earlier run\n");
+  EXPECT_EQ(testutil::list_tree(tmp.path()), "input/ 0755\ninput/prd-T.pkg 0644\n");
 }
 
 TEST_F(KestProduce, DirectoriesHoldingTheOtherSectionAndExportedWhole) {
@@ -506,9 +507,40 @@ TEST_F(KestProduce, AFileThatCannotBeWrittenEndsTheRun) {
     EXPECT_EQ(e.status, 1);
   }
   const std::string text = err.text();
-  EXPECT_TRUE(contains(text, "\nfopen: No such file or directory\n"));
+  EXPECT_TRUE(contains(text, "\nmkstemp: No such file or directory\n"));
   EXPECT_TRUE(contains(text, "FATAL: failed to write to `" + *opts.pkgdir + "/PRD.prd'.\n"));
   EXPECT_FALSE(testutil::exists(tmp / "KEST.MACROS"));
+}
+
+// A chain of subpackages as long as a product may make: each package file
+// still comes before its parent's, and the walk needs no deeper stack.
+TEST_F(KestProduce, AVeryLongSubpackageChainIsWrittenDeepestFirst) {
+  constexpr int CHAIN = 40000;
+  std::vector<pkgptr_t> chain;
+  for (int i = 0; i < CHAIN; ++i) {
+    // Made directly: the model's own lookup would search every earlier package.
+    model.package_store.push_back(std::make_unique<::package>());
+    pkgptr_t p = model.package_store.back().get();
+    p->name = "P" + std::to_string(i);
+    p->reldir = newpath_dup("/p" + std::to_string(i));
+    model.packages.push_back(p);
+    if (i > 0) add_varlist(p->name, "", chain.back()->subpackages);
+    chain.push_back(p);
+  }
+  component("prd", {chain.front()});
+  std::string err;
+  testutil::on_small_stack([&] { err = produce(); });
+  EXPECT_EQ(err, "");
+  EXPECT_EQ(diag.errors, 0);
+  const std::string cmpnt = input("prd.cmpnt");
+  const std::string deepest = "\tpkgFiles = $PRD_DIR/input/prd-P" + std::to_string(CHAIN - 1) + ".pkg\n";
+  EXPECT_NE(cmpnt.find(component_header("prd")), std::string::npos);
+  EXPECT_LT(cmpnt.find(deepest), cmpnt.find("\tpkgFiles = $PRD_DIR/input/prd-P1.pkg\n"));
+  EXPECT_NE(cmpnt.find("\tpkgFiles = $PRD_DIR/input/prd-P1.pkg\n"
+                       "\tsubpackages = P0\n\tpkgFiles = $PRD_DIR/input/prd-P0.pkg\n"),
+            std::string::npos);
+  EXPECT_TRUE(contains(input("prd-P0.pkg"), "PKG:P0:\n\tdescription = $PKG_PRD_P0_DESC\n"
+                                            "\tsubpackages = P1\n"));
 }
 
 }  // namespace

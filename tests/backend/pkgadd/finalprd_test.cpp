@@ -191,7 +191,6 @@ TEST_F(PkgaddTest, VerifyRefusesComponentsThatCannotBecomePackages) {
   add_cmpnt("../up", {});
   CaptureFd err;
   be->verify();
-  const std::string chars = "only letters, digits and the characters `+', `-', `_' and `.' may be used.\n";
   auto empty = [](const std::string& c) {
     return "ERROR: the component `" + c + "' contains no packages. The `pkgadd' backend driver "
            "makes one SVR4 package of each component, which needs at least one package of "
@@ -199,18 +198,99 @@ TEST_F(PkgaddTest, VerifyRefusesComponentsThatCannotBecomePackages) {
   };
   EXPECT_EQ(err.text(),
             "\nERROR: the product code `MY TOOLS' cannot be used by the `pkgadd' backend driver, "
-            "because it names output files and make targets: " + chars +
-                "ERROR: the component name `tools' is used by more than one component. The "
-                "`pkgadd' backend driver writes each component as a package of that name, so the "
-                "names must differ.\n" + empty("tools") +
-                "ERROR: the component name `../up' cannot be used by the `pkgadd' backend driver, "
-                "because it names a package directory and make targets: " + chars + empty("../up"));
+            "because it names output files and make targets: only letters, digits and the "
+            "characters `+', `-', `_' and `.' may be used.\n"
+            "ERROR: the component name `tools' is used by more than one component. The "
+            "`pkgadd' backend driver writes each component as a package of that name, so the "
+            "names must differ.\n" + empty("tools") +
+                "ERROR: the component name `../up' (from option -C) cannot name an output file, "
+                "because it contains a `/'.\n" + empty("../up"));
 
   reset_model();
   opts.prdcode = "TOOLS";
   CaptureFd err2;
   be->verify();
   EXPECT_EQ(err2.text(), "ERROR: there are no components, so the `pkgadd' backend driver has nothing to write.\n");
+}
+
+TEST_F(PkgaddTest, ComponentNamesMustBePackageAbbreviations) {
+  const std::string longest(32, 'a');
+  const std::vector<std::string> good = {"a", "X+y-9", longest, "alls", "New2"};
+  const std::vector<std::string> bad = {"my_prod.x", "9lives", "-x", "+x", longest + "b",
+                                        "all", "install", "new", "..", "."};
+  for (const std::string& name : good) add_file(add_package("p" + name, "P" + name), "/f");
+  for (const std::string& name : good) add_cmpnt(name, {find_package(nullptr, ("P" + name).c_str())});
+  for (const std::string& name : bad) add_cmpnt(name, {});
+  CaptureFd err;
+  be->verify();
+  std::string expected = "\n";
+  for (const std::string& name : bad) {
+    if (name == "." || name == "..")
+      expected += "ERROR: the component name `" + name + "' (from option -C) cannot name an "
+                  "output file, because it is `" + name + "'.\n";
+    else
+      expected += "ERROR: the component name `" + name + "' (from option -C) cannot be used as "
+                  "an SVR4 package abbreviation, which must begin with a letter, hold only "
+                  "letters, digits, `+' and `-', be at most 32 characters long and not be `all', "
+                  "`install' or `new'.\n";
+    expected += "ERROR: the component `" + name + "' contains no packages. The `pkgadd' backend "
+                "driver makes one SVR4 package of each component, which needs at least one "
+                "package of files.\n";
+  }
+  EXPECT_EQ(err.text(), expected);
+
+  // With several components the product code names the set's own package.
+  reset_model();
+  diag.errors = 0;
+  opts.prdcode = "MY_PROD.X";
+  add_file(add_package("a", "A"), "/f");
+  add_file(add_package("b", "B"), "/f");
+  add_cmpnt("a", {find_package(nullptr, "A")});
+  CaptureFd one;
+  be->verify();
+  EXPECT_EQ(one.text(), "");
+  add_cmpnt("b", {find_package(nullptr, "B")});
+  CaptureFd two;
+  be->verify();
+  EXPECT_EQ(two.text(), "ERROR: the product code `MY_PROD.X' (from option -P) cannot be used as an "
+                        "SVR4 package abbreviation, which must begin with a letter, hold only "
+                        "letters, digits, `+' and `-', be at most 32 characters long and not be "
+                        "`all', `install' or `new'.\n");
+}
+
+TEST_F(PkgaddTest, VerifyRefusesValuesThePkginfoSetAndDependFilesCannotCarry) {
+  opts.description = "Set \"one\"";
+  opts.version = "1\n0";
+  pkgptr_t a = add_package("a", "A\"1");
+  add_file(a, "/f");
+  pkgptr_t b = add_package("b", "B");
+  add_file(b, "/f");
+  cmpntptr_t one = add_cmpnt("one", {a});
+  one->version = "1\n0";  // as -V gives it to every component made without a statement
+  one->extra = "cat\"x";
+  one->flags |= cf::DEFINED;
+  cmpntptr_t two = add_cmpnt("two", {b}, "Two \"parts\"");
+  add_varlist("co re", "Core", two->dependency);
+  add_varlist("old", "Old\nparts", two->replaces);
+  add_varlist("fine", "Fine parts, \"quoted\"", two->dependency);
+  CaptureFd err;
+  be->verify();
+  const std::string pkginfo = " cannot be written to a pkginfo file, because it contains ";
+  EXPECT_EQ(err.text(),
+            "\nERROR: the description `Set \"one\"' (from option -D)" + pkginfo + "a double quote.\n"
+            "ERROR: the version `1\n0' (from option -V)" + pkginfo + "a newline.\n"
+            "ERROR: the component version `1\n0' (from the component() statement of `one')" +
+                pkginfo + "a newline.\n"
+            "ERROR: the category `cat\"x' (from the component() statement of `one')" + pkginfo +
+                "a double quote.\n"
+            "ERROR: the package name `A\"1' (from the package directory `/a')" + pkginfo +
+                "a double quote.\n"
+            "ERROR: the component description `Two \"parts\"' (from option -D)" + pkginfo +
+                "a double quote.\n"
+            "ERROR: the dependency `co re' (from a dependency() statement of `two') cannot be "
+            "written to a depend file, because it contains a blank.\n"
+            "ERROR: the description `Old\nparts' (from a replaces() statement of `two') cannot be "
+            "written to a depend file, because it contains a newline.\n");
 }
 
 TEST_F(PkgaddTest, VerifyRefusesWhatThePrototypeCannotCarry) {

@@ -226,11 +226,12 @@ TEST_F(PkgaddProduceTest, FailedWritesAreFatalAndLeaveNoPartialFile) {
   testutil::make_dirs(*opts.pkgdir + "/prototype");
   CaptureFd err;
   EXPECT_THROW(be->produce(), run_exit);
-  EXPECT_EQ(err.text(), "\nwrite: Is a directory\n\nFATAL: failed to write to `" + *opts.pkgdir +
+  EXPECT_EQ(err.text(), "\nrename: Is a directory\n\nFATAL: failed to write to `" + *opts.pkgdir +
                             "/prototype'.\n");
-  // No temporary file is left behind, and nothing after the failure is written.
-  EXPECT_EQ(names_in(*opts.pkgdir), (std::vector<std::string>{"pkginfo", "prototype"}));
+  // No temporary file is left behind, and the pkginfo renamed before is gone again.
+  EXPECT_EQ(names_in(*opts.pkgdir), std::vector<std::string>{"prototype"});
   EXPECT_EQ(names_in(*opts.pkgdir + "/prototype"), std::vector<std::string>{});
+  EXPECT_FALSE(testutil::exists(tmp / "Makefile"));
 
   // A component directory that cannot be made.
   pkgptr_t libs = add_package("libs", "LIBS");

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -189,6 +191,112 @@ TEST_F(PkgaddRun, NothingToPackageIsReportedNotCrashed) {
   EXPECT_FALSE(testutil::exists(tmp / "Makefile"));
 }
 
+/// Nothing at all was written: no file in input/ and no Makefile.
+bool nothing_written(const TempDir& tmp) {
+  return testutil::list_tree(tmp / "input") == "" && !testutil::exists(tmp / "Makefile");
+}
+
+TEST_F(PkgaddRun, ValuesAndPathsThePackagingToolsCannotCarryAreRefused) {
+  testutil::write_file(dist("base/opt/ok"), "x\n");
+  auto refused = [&](const std::vector<std::string>& args, const std::vector<std::string>& messages) {
+    SCOPED_TRACE(args.back());
+    RunResult r = run(args);
+    EXPECT_EQ(r.status, 1);
+    for (const std::string& m : messages) EXPECT_TRUE(contains(r.err, "ERROR: " + m + "\n")) << r.err;
+    EXPECT_TRUE(nothing_written(tmp));
+  };
+  const std::string pkginfo = "cannot be written to a pkginfo file, because it contains ";
+  refused({"-D", "Say \"hi\""},
+          {"the component description `Say \"hi\"' (from option -D) " + pkginfo + "a double quote."});
+  refused({"-U", "app\"x"}, {"the category `app\"x' (from option -U) " + pkginfo + "a double quote."});
+  refused({"-P", "MY_PROD.X"},
+          {"the component name `my_prod.x' (from option -P, in lower case) cannot be used as an "
+           "SVR4 package abbreviation, which must begin with a letter, hold only letters, digits, "
+           "`+' and `-', be at most 32 characters long and not be `all', `install' or `new'."});
+  // -V is the version of the set and of every component, and is reported once.
+  testutil::write_file(dist("docs/opt/doc"), "x\n");
+  RunResult r = run({"-c", "-V", "1\n0"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(contains(r.err, "ERROR: the version `1")) << r.err;
+  EXPECT_EQ(r.err.find("' (from option -V) " + pkginfo + "a newline.\n"),
+            r.err.rfind("' (from option -V) " + pkginfo + "a newline.\n"))
+      << r.err;
+  EXPECT_TRUE(nothing_written(tmp));
+}
+
+TEST_F(PkgaddRun, PathComponentsTheToolsTakeForParametersAreRefused) {
+  testutil::write_file(dist("base/opt/$HOME"), "x\n");
+  testutil::write_file(dist("base/opt/${X}y/f"), "x\n");
+  testutil::write_file(dist("base/opt/$1/a$b/$"), "x\n");  // no parameters: kept
+  testutil::write_file(dist("base/opt/t"), "x\n");
+  testutil::make_symlink("$HOME", dist("base/opt/l"));
+  testutil::write_file(dist("$pkg/opt/q"), "x\n");
+  RunResult r = run();
+  EXPECT_EQ(r.status, 1);
+  const std::string param = " contains a component that begins with `$' and a letter or `{', which "
+                            "the packaging tools take for a build or install parameter.\n";
+  const std::string in = "ERROR: in package `BASE', the ";
+  const std::string cannot = "' cannot be written to a prototype file, because its ";
+  EXPECT_EQ(r.err.substr(r.err.find("\nERROR:") + 1),
+            "ERROR: the directory `/$pkg' of package `$PKG' cannot be written to a prototype file, "
+            "because it" + param +
+            in + "directory `/opt/${X}y" + cannot + "path" + param +
+            in + "file `/opt/$HOME" + cannot + "path" + param +
+            in + "file `/opt/${X}y/f" + cannot + "path" + param +
+            in + "symbolic link `/opt/l" + cannot + "target `/opt/$HOME'" + param);
+  EXPECT_TRUE(nothing_written(tmp));
+}
+
+/// The fields of a prototype line: blank-separated, with path=source (or
+/// path=target) split at its '='.
+std::vector<std::string> prototype_fields(const std::string& line) {
+  std::vector<std::string> fields;
+  std::size_t at = 0;
+  while (at < line.size()) {
+    const std::size_t end = std::min(line.find(' ', at), line.size());
+    std::string word = line.substr(at, end - at);
+    if (fields.size() == 2 && word.find('=') != std::string::npos) {
+      fields.push_back(word.substr(0, word.find('=')));
+      word = word.substr(word.find('=') + 1);
+    }
+    fields.push_back(word);
+    at = end + 1;
+  }
+  return fields;
+}
+
+// Names holding anything the prototype format can carry are written so
+// that its reader gets back every field, and the path, whole.
+TEST_F(PkgaddRun, EveryPrototypeLineReadsBackIntoItsFields) {
+  const std::vector<std::string> names = {
+      "quote\"d", "apo'strophe", "co:lon", "per%cent", "dollar$sign", "$1", "-leading",
+      "bad\xff\xfebytes", "cr\rhere", std::string(255, 'n')};
+  for (const std::string& n : names) {
+    testutil::write_file(dist("base/opt/" + n + "/file"), "x\n");
+    testutil::make_symlink("file", dist("base/opt/" + n + "/link"));
+  }
+  const std::string long_desc(4000, 'd');
+  RunResult r = run({"-D", long_desc});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(contains(input("pkginfo"), "\nNAME=\"" + long_desc + "\"\n"));
+  std::set<std::string> paths;
+  const std::string proto = input("prototype");
+  std::size_t at = 0;
+  for (std::size_t end; (end = proto.find('\n', at)) != std::string::npos; at = end + 1) {
+    const std::string line = proto.substr(at, end - at);
+    if (line.empty() || line[0] == '#') continue;
+    const std::vector<std::string> f = prototype_fields(line);
+    SCOPED_TRACE(line);
+    const std::size_t want = f[0] == "i" ? 2 : f[0] == "s" ? 4 : f[0] == "d" ? 6 : 7;
+    ASSERT_EQ(f.size(), want);
+    if (f[0] != "i") paths.insert(f[2]);
+    if (f[0] == "f") EXPECT_EQ(f[3], "base" + f[2]);
+  }
+  for (const std::string& n : names)
+    for (const char* leaf : {"", "/file", "/link"})
+      EXPECT_TRUE(paths.count("/opt/" + n + leaf)) << n << leaf;
+}
+
 }  // namespace
 
 namespace {
@@ -264,6 +372,22 @@ package("/base", "Base files", "BASE") { subpackage("DOCS"); }
   EXPECT_TRUE(contains(r.err, "ERROR: the component `empty' contains no packages.")) << r.err;
   EXPECT_FALSE(testutil::exists(tmp / "input/pkginfo"));
   EXPECT_FALSE(testutil::exists(tmp / "Makefile"));
+}
+
+// In a dependency cycle neither component becomes its own prerequisite.
+TEST_F(PkgaddControlRun, ADependencyCycleNeverListsAComponentAsItsOwnPrerequisite) {
+  testutil::write_file(dist("a/opt/a"), "a\n");
+  testutil::write_file(dist("b/opt/b"), "b\n");
+  RunResult r = run_with(R"(
+component("ca", "1.0", "Part A") { subpackage("A"); dependency("cb", "B part"); }
+component("cb", "1.0", "Part B") { subpackage("B"); dependency("ca", "A part"); }
+package("/a", "A", "A") { }
+package("/b", "B", "B") { }
+)");
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string head = "#\n# Dependency file for for package `";
+  EXPECT_EQ(input("ca/depend"), head + "ca', version 1.0\n" + kBy + "P cb B part\n");
+  EXPECT_EQ(input("cb/depend"), head + "cb', version 1.0\n" + kBy + "P ca A part\n");
 }
 
 }  // namespace

@@ -232,4 +232,52 @@ TEST(Mkxmlpkg, DependenciesWithoutDescriptionStopTheRun) {
   EXPECT_FALSE(testutil::exists(base / "HELLO.xml"));
 }
 
+// The product code names the output file, whether -P or set() gave it.
+TEST(Mkxmlpkg, AProductCodeThatWouldLeaveTheBaseDirectoryIsRefused) {
+  TempDir base;
+  write_file(base / "dist/x/usr/bin/x", "", 0755);
+  write_file(base / "ctl", "set(\"product-code\", \"../set\");\n");
+  const std::string refusal = "' (from option -P) cannot name an output file, because it contains "
+                              "a `/'.\n";
+  auto r = mkxmlpkg(base, {"-P", "../escaped"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("\nERROR: the product code `../escaped" + refusal), std::string::npos) << r.err;
+  r = mkxmlpkg(base, {"-p", base / "ctl"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("\nERROR: the product code `../set" + refusal), std::string::npos) << r.err;
+  EXPECT_EQ(testutil::list_tree(base.path()).find(".xml"), std::string::npos);
+  EXPECT_FALSE(testutil::exists(base / "../escaped.xml") || testutil::exists(base / "../set.xml"));
+}
+
+TEST(Mkxmlpkg, ALinkToTheRootDirectoryNamesTheRoot) {
+  TempDir base;
+  write_file(base / "dist/x/usr/bin/x", "", 0755);
+  make_symlink("/", base / "dist/x/usr/root");
+  auto r = mkxmlpkg(base, {"-W"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(read_file(base / "HELLO.xml")
+                .find("    <symlink access=\"shared\"\n             type=\"dir\"\n"
+                      "             name=\"/usr/root\"\n             target=\"/\">\n"),
+            std::string::npos);
+}
+
+// In a dependency cycle neither component lists itself.
+TEST(Mkxmlpkg, ADependencyCycleNeverListsAComponentInItself) {
+  TempDir base;
+  write_file(base / "dist/a/opt/a", "");
+  write_file(base / "dist/b/opt/b", "");
+  write_file(base / "ctl",
+             "component(\"ca\", \"1.0\", \"A\") { subpackage(\"A\"); dependency(\"cb\", \"B part\"); }\n"
+             "component(\"cb\", \"1.0\", \"B\") { subpackage(\"B\"); dependency(\"ca\", \"A part\"); }\n");
+  auto r = mkxmlpkg(base, {"-p", base / "ctl"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string xml = read_file(base / "HELLO.xml");
+  EXPECT_NE(xml.find("             description=\"A\">\n    <dependency>cb</dependency>\n  <package"),
+            std::string::npos)
+      << xml;
+  EXPECT_NE(xml.find("             description=\"B\">\n    <dependency>ca</dependency>\n  <package"),
+            std::string::npos)
+      << xml;
+}
+
 }  // namespace

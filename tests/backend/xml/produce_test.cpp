@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <memory>
+#include <vector>
 
 #include "xml_expected.hpp"
 #include "../model_fixture.hpp"
@@ -393,8 +395,40 @@ TEST_F(XmlProduce, OutputThatCannotBeCreatedIsFatal) {
         }
       },
       run_exit);
-  EXPECT_EQ(cap.text(), "\nfopen: No such file or directory\n\nFATAL: failed to write to `" +
+  EXPECT_EQ(cap.text(), "\nmkstemp: No such file or directory\n\nFATAL: failed to write to `" +
                             tmp / "missing/HELLO.xml" + "'.\n");
+}
+
+// Each subpackage's element is nested in its parent's; a chain as long as
+// a product may make needs no deeper stack.
+TEST_F(XmlProduce, AVeryLongSubpackageChainNestsEveryElement) {
+  constexpr int CHAIN = 40000;
+  std::vector<pkgptr_t> chain;
+  for (int i = 0; i < CHAIN; ++i) {
+    // Made directly: the model's own lookup would search every earlier package.
+    model.package_store.push_back(std::make_unique<package>());
+    pkgptr_t p = model.package_store.back().get();
+    p->name = "P" + std::to_string(i);
+    p->desc = "d";
+    model.packages.push_back(p);
+    if (i > 0) add_varlist(p->name, "", chain.back()->subpackages);
+    chain.push_back(p);
+  }
+  add_varlist("P0", "", new_cmpnt("c", "1", "C", "", 0)->subpackages);
+  std::string out;
+  testutil::on_small_stack([&] { out = produce(); });
+  auto element = [](int i) {
+    return "  <package name=\"P" + std::to_string(i) + "\"\n           description=\"d\">\n";
+  };
+  EXPECT_NE(out.find(element(0) + "    <subpackage>P1</subpackage>\n" + element(1)),
+            std::string::npos);
+  EXPECT_NE(out.find(element(CHAIN - 1) + "\n  </package>\n\n\n  </package>\n\n"),
+            std::string::npos);
+  std::size_t ends = 0;
+  for (std::size_t at = out.find("</package>"); at != std::string::npos;
+       at = out.find("</package>", at + 1))
+    ++ends;
+  EXPECT_EQ(ends, static_cast<std::size_t>(CHAIN));
 }
 
 }  // namespace
