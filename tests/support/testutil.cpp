@@ -242,6 +242,7 @@ std::string xml_schema_errors(const std::string& path) {
   RunResult r = run_program("/usr/bin/env", {"xmllint", "--noout", "--relaxng", xml_schema(), path});
   if (r.status == 0) return "";
   return r.err + r.out + "(xmllint status " + std::to_string(r.status) + ")\n";
+}
 
 namespace {
 
