@@ -305,17 +305,24 @@ void reset_model();
 inline const char* model_strdup(std::string_view s) { return model.text.strdup(s); }
 
 /// Fills abs, dist, path and nm of `entry` from `path` (an arena text).
-void commpaths(const char* path, std::size_t len, attrent& entry, pkgptr_t pkg);
+/// `parent`, when given, is the directory entry of the same package whose
+/// full path `path` continues after a "/": the hashes then go on from its
+/// own, so an entry costs its name, not its whole path, however deep.
+void commpaths(const char* path, std::size_t len, attrent& entry, pkgptr_t pkg,
+               const attrent* parent = nullptr);
 /// The same with an arena copy of `path`.
-void commpaths_dup(std::string_view path, attrent& entry, pkgptr_t pkg);
+void commpaths_dup(std::string_view path, attrent& entry, pkgptr_t pkg,
+                   const attrent* parent = nullptr);
 
 /// A new file entry for `path` in `pkg`; with `check` non-zero the first
 /// file of the package (in creation order) whose full path is `path` is
 /// returned instead, when there is one.
-dfileptr_t add_new_file(std::string_view path, pkgptr_t pkg, int check);
+dfileptr_t add_new_file(std::string_view path, pkgptr_t pkg, int check,
+                        const attrent* parent = nullptr);
 /// The same for directories (check 1 and 2 both reuse an existing entry;
 /// the text is always copied, so the caller keeps `path` either way).
-dfileptr_t add_new_directory(std::string_view path, pkgptr_t pkg, int check);
+dfileptr_t add_new_directory(std::string_view path, pkgptr_t pkg, int check,
+                             const attrent* parent = nullptr);
 
 /// A new package, or the existing one (with an error when `defined`).
 pkgptr_t new_package(std::string_view dir, std::string_view desc, std::string_view name,

@@ -237,3 +237,74 @@ std::string list_tree(const std::string& root) {
 }
 
 }  // namespace testutil
+
+namespace testutil {
+
+namespace {
+
+// Names in the working directory, and whether each is a directory (not a link).
+std::vector<std::pair<std::string, bool>> entries_here() {
+  std::vector<std::pair<std::string, bool>> out;
+  DIR* d = opendir(".");
+  if (!d) return out;
+  while (struct dirent* e = readdir(d)) {
+    std::string n = e->d_name;
+    if (n == "." || n == "..") continue;
+    struct stat st;
+    bool dir = lstat(n.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    out.emplace_back(n, dir);
+  }
+  closedir(d);
+  return out;
+}
+
+}  // namespace
+
+void remove_deep_tree(const std::string& root) {
+  int home = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  chmod(root.c_str(), 0700);
+  if (chdir(root.c_str()) != 0) {
+    close(home);
+    return;
+  }
+  std::vector<std::string> down;  // names from root to the working directory
+  // A directory that cannot be entered or removed ends the walk, which
+  // would otherwise come back to it for ever.
+  for (bool stuck = false; !stuck;) {
+    std::string sub;
+    for (const auto& [name, dir] : entries_here()) {
+      if (!dir)
+        unlink(name.c_str());
+      else if (sub.empty())
+        sub = name;
+    }
+    if (!sub.empty()) {
+      chmod(sub.c_str(), 0700);
+      stuck = chdir(sub.c_str()) != 0;
+      if (!stuck) down.push_back(sub);
+      continue;
+    }
+    if (down.empty() || chdir("..") != 0) break;
+    stuck = rmdir(down.back().c_str()) != 0;
+    down.pop_back();
+  }
+  if (home >= 0) {
+    if (fchdir(home) != 0) ADD_FAILURE() << "cannot return to the working directory";
+    close(home);
+  }
+  rmdir(root.c_str());
+}
+
+int make_nested_dirs(const std::string& root, int depth, const std::string& name) {
+  int cur = open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  for (int i = 0; i < depth && cur >= 0; ++i) {
+    if (mkdirat(cur, name.c_str(), 0755) != 0) ADD_FAILURE() << "mkdir at level " << i;
+    int next = openat(cur, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    close(cur);
+    cur = next;
+  }
+  if (cur < 0) ADD_FAILURE() << "cannot make " << depth << " levels below " << root;
+  return cur;
+}
+
+}  // namespace testutil

@@ -73,3 +73,17 @@ std::string bin_dir();
 std::string list_tree(const std::string& root);
 
 }  // namespace testutil
+
+namespace testutil {
+
+/// Removes `root` and everything in it, at any depth: it walks by names
+/// from the working directory, so no path grows with the depth and no
+/// frame is kept per level. The working directory is kept.
+void remove_deep_tree(const std::string& root);
+
+/// Makes `depth` directories named `name`, each inside the one before,
+/// below the existing directory `root`; returns an open descriptor of the
+/// innermost one (the caller closes it), or -1.
+int make_nested_dirs(const std::string& root, int depth, const std::string& name);
+
+}  // namespace testutil
