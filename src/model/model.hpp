@@ -9,6 +9,7 @@
 #include <new>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "common/hash.hpp"
@@ -209,6 +210,7 @@ struct package {
   std::int32_t defaccess = 0;
   cmpntptr_t cmpnt = nullptr;
   abs_lookup files_by_abs, dirs_by_abs;  ///< used by add_new_file/add_new_directory
+  std::size_t seq = 0;  ///< position in model.packages
 };
 
 struct component {
@@ -293,6 +295,11 @@ struct Model {
   Arena text;  ///< every path and name text of the model
   record_pool<dfile> entries;
   std::vector<std::unique_ptr<package>> package_store;
+  // Packages by name and by directory text, each in creation order, so
+  // that following a chain of tens of thousands of subpackages costs a
+  // lookup per link rather than a walk over every package. The keys view
+  // the packages' own texts, which never change once made.
+  std::unordered_map<std::string_view, std::vector<pkgptr_t>> packages_by_name, packages_by_dir;
   std::vector<std::unique_ptr<component>> cmpnt_store;
 };
 

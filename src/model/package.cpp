@@ -2,14 +2,28 @@
 #include "model/model.hpp"
 #include "model/settings.hpp"
 
+namespace {
+
+// The first package of `table[key]` not ignored, or null.
+pkgptr_t first_live(const std::unordered_map<std::string_view, std::vector<pkgptr_t>>& table,
+                    std::string_view key) {
+  auto it = table.find(key);
+  if (it == table.end()) return nullptr;
+  for (pkgptr_t p : it->second)
+    if (!(p->flags & pf::IGNORED)) return p;
+  return nullptr;
+}
+
+}  // namespace
+
+// The first package in creation order that matches either text: the
+// earlier of the first match by directory and the first match by name.
 pkgptr_t find_package(const char* dir, const char* name) {
   if (opts.fmode) return model.packages.empty() ? nullptr : model.packages.front();
-  for (pkgptr_t p : model.packages) {
-    if (p->flags & pf::IGNORED) continue;
-    if (dir && p->reldir.sv() == dir) return p;
-    if (name && p->name == name) return p;
-  }
-  return nullptr;
+  pkgptr_t by_dir = dir ? first_live(model.packages_by_dir, dir) : nullptr;
+  pkgptr_t by_name = name ? first_live(model.packages_by_name, name) : nullptr;
+  if (!by_dir || !by_name) return by_dir ? by_dir : by_name;
+  return by_dir->seq < by_name->seq ? by_dir : by_name;
 }
 
 pkgptr_t new_package(std::string_view dir, std::string_view desc, std::string_view name,
@@ -41,8 +55,11 @@ pkgptr_t new_package(std::string_view dir, std::string_view desc, std::string_vi
     p->dir = newpath_dup(distdir + dirs);
     p->reldir = newpath(p->dir.sv().substr(std::min<std::size_t>(opts.distdirlen, p->dir.len)));
   }
+  p->seq = model.packages.size();
   model.package_store.push_back(std::move(rec));
   model.packages.push_back(p);
+  model.packages_by_name[p->name].push_back(p);
+  model.packages_by_dir[p->reldir.sv()].push_back(p);
   return p;
 }
 

@@ -221,6 +221,11 @@ TEST_F(ModelTest, FindPackagePassesOverIgnored) {
   pkgptr_t a2 = new_package("/a", "d", "A", "", 1);
   EXPECT_EQ(diag.errors, 0);
   EXPECT_EQ(find_package(nullptr, "A"), a2);
+  // The package made first wins, whichever text it matched.
+  EXPECT_EQ(find_package("/b", "A"), b);
+  EXPECT_EQ(find_package("/a", "B"), b);
+  b->flags |= pf::IGNORED;
+  EXPECT_EQ(find_package("/b", "A"), a2);
 }
 
 TEST_F(ModelTest, Components) {
