@@ -71,6 +71,20 @@ TEST_F(ScanRun, BadEntriesAreReportedAndTheRunStops) {
   EXPECT_FALSE(testutil::exists(t / "P.xml"));
 }
 
+TEST_F(ScanRun, NamesNeverSplitAMessageNorReachTheTerminal) {
+  write_file(dist("p/usr/bin/ok"), "x", 0755);
+  const std::string bad = "bad\n\x1b[2Jname";
+  make_symlink("nowhere", dist("p/usr/bin/" + bad));
+  RunResult r = run();
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(contains(r.err, "ERROR: could not stat `" + dist("p/usr/bin/nowhere") +
+                                  "', which is what the symbolic link `" +
+                                  dist("p/usr/bin/bad\\n\\x1b[2Jname") + "' points to."))
+      << r.err;
+  EXPECT_EQ(r.err.find('\x1b'), std::string::npos);
+  EXPECT_FALSE(contains(r.err, "bad\n"));
+}
+
 TEST_F(ScanRun, SubpackageLoopInTheControlFileIsAnError) {
   write_file(dist("a/usr/bin/a"), "a", 0755);
   write_file(dist("b/usr/bin/b"), "b", 0755);

@@ -304,7 +304,7 @@ TEST_F(KestFinal, NamesTheInputFilesCannotHold) {
   EXPECT_TRUE(contains(err, "in package `TOOLS', the file `/usr/a:b' would be written as "
                             "`/usr/a_b', because its name contains a `:', but another entry of "
                             "the package has that name already.\n"));
-  EXPECT_TRUE(contains(err, "in package `TOOLS', the file `/usr/line\nbreak' has a new line in "
+  EXPECT_TRUE(contains(err, "in package `TOOLS', the file `/usr/line\\nbreak' has a new line in "
                             "its name, which the KEST input files cannot hold.\n"));
   EXPECT_TRUE(contains(err, "the package name `SL/ASH' contains a `/', so it cannot be used as "
                             "part of a file name.\n"));
