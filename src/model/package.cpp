@@ -35,8 +35,10 @@ pkgptr_t new_package(std::string_view dir, std::string_view desc, std::string_vi
   if (pkgptr_t old = find_package(dirs.empty() ? nullptr : dirs.c_str(),
                                   names.empty() ? nullptr : names.c_str())) {
     if (defined) {
-      error("Package directory '%s' or name '%s' is already defined. The duplicate entry has:\n"
-            "\tDirectory\t\t: %s\n\tPackage Name\t: %s\n",
+      // Values outside backquotes are sections, so the layout never
+      // spaces a "2.1" or a "lib.so" apart at its dots.
+      error("Package directory '\x02%s\x02' or name '\x02%s\x02' is already defined. The "
+            "duplicate entry has:\n\tDirectory\t\t:\x02 %s\x02\n\tPackage Name\t:\x02 %s\x02\n",
             dirs.c_str(), names.c_str(), std::string(old->reldir.sv()).c_str(), old->name.c_str());
       return old;
     }
@@ -77,8 +79,9 @@ cmpntptr_t new_cmpnt(std::string_view name, std::string_view version, std::strin
   cmpntptr_t old = find_cmpnt(name);
   if (old && opts.fmode) return old;
   if (old && defined) {
-    error("Component '%s' is already defined. The duplicate entry has the following "
-          "attributes:\n\tName\t\t: %s\n\tVersion\t\t: %s\n\tDescription\t: %s\n",
+    error("Component '\x02%s\x02' is already defined. The duplicate entry has the following "
+          "attributes:\n\tName\t\t:\x02 %s\x02\n\tVersion\t\t:\x02 %s\x02\n"
+          "\tDescription\t:\x02 %s\x02\n",
           n.c_str(), old->name.c_str(), old->version.c_str(), old->desc.c_str());
     return old;
   }

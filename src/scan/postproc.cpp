@@ -437,7 +437,7 @@ void report_duplicate_group(const std::vector<dfileptr_t>& g) {
   while (k < g.size() && (g[k]->aflags & af::PRIVATE)) ++k;
   if (k >= g.size()) return;
   warning("the file `%s' is duplicated in package(s):", g[k]->path.str);
-  for (std::size_t m = k - 1; m < g.size(); ++m) warning("\x01 %s", g[m]->pkg->name.c_str());
+  for (std::size_t m = k - 1; m < g.size(); ++m) warning("\x01\x02 %s\x02", g[m]->pkg->name.c_str());
   warning("\x01\n");
 }
 

@@ -368,7 +368,7 @@ step scan_entry(dfileptr_t dir, const std::string& name, int level, dfileptr_t& 
     warning("the following symbolic link points to a target which is scheduled for removal. "
             "This would create a dangling symbolic link, so the symbolic link will be ignored. "
             "Use the remove() function for this link to get rid of this warning message.\n"
-            "\tLink : %s\n\tTarget: %s\n",
+            "\tLink :\x02 %s\x02\n\tTarget:\x02 %s\x02\n",
             full.c_str(), st.tgtbuf.c_str());
     return step::next;
   }

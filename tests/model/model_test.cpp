@@ -207,6 +207,24 @@ TEST_F(ModelTest, DuplicatePackages) {
   EXPECT_EQ(find_package("/pkg", nullptr), p);
 }
 
+TEST_F(ModelTest, DuplicateReportsPrintValuesWhole) {
+  new_package("/lib-2.1", "d", "LIB.X", "", 1);
+  new_cmpnt("base", "2.10", "v1.2 of it", "", 1);
+  testutil::CaptureFd cap;
+  new_package("/lib-2.1", "d", "OTHER.Y", "", 1);
+  new_cmpnt("base", "3.0", "New", "", 1);
+  EXPECT_EQ(cap.text(),
+            "\nERROR: Package directory '/lib-2.1' or name 'OTHER.Y' is already defined. The\n"
+            "    duplicate entry has:\n"
+            "         Directory         : /lib-2.1\n"
+            "         Package Name     : LIB.X\n"
+            "ERROR: Component 'base' is already defined. The duplicate entry has the\n"
+            "    following attributes:\n"
+            "         Name         : base\n"
+            "         Version         : 2.10\n"
+            "         Description     : v1.2 of it\n");
+}
+
 TEST_F(ModelTest, FindPackagePassesOverIgnored) {
   pkgptr_t a = new_package("/a", "d", "A", "", 0);
   pkgptr_t b = new_package("/b", "d", "B", "", 0);
@@ -241,7 +259,7 @@ TEST_F(ModelTest, Components) {
             "\nERROR: Component 'base' is already defined. The duplicate entry has the\n"
             "    following attributes:\n"
             "         Name         : base\n"
-            "         Version         : 1. 0\n"
+            "         Version         : 1.0\n"
             "         Description     : Base system\n");
   EXPECT_EQ(diag.errors, 1);
   EXPECT_EQ(c->version, "1.0");

@@ -319,6 +319,18 @@ TEST_F(AssemblyTest, UnplacedPackagesAndCountChecks) {
   EXPECT_EQ(missing->flags, pf::DEFINED | pf::IGNORED);
 }
 
+// Names printed outside backquotes are never spaced apart at their dots.
+TEST_F(AssemblyTest, PackageNamesInReportsStayWhole) {
+  new_package("/a", "d", "LIB.1", "", 1);
+  new_package("/b", "d", "LIB.2", "", 1);
+  write_file(dist("a/usr/bin/x"), "x");
+  write_file(dist("b/usr/bin/x"), "x");
+  EXPECT_EQ(scan("a"), "\nINFO: processing package: LIB.1 : 1 file, 3 directories.\n");
+  scan_all({"b"});
+  EXPECT_EQ(run(), -1);
+  EXPECT_EQ(assembled, "\nWARNING: the file `/usr/bin/x' is duplicated in package(s): LIB.1 LIB.2\n");
+}
+
 TEST_F(AssemblyTest, FilesInSeveralPackagesAreNamedOnce) {
   for (const char* d : {"a", "b", "c"}) {
     write_file(dist(d) + "/usr/bin/x", "x");

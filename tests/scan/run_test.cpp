@@ -85,6 +85,16 @@ TEST_F(ScanRun, NamesNeverSplitAMessageNorReachTheTerminal) {
   EXPECT_FALSE(contains(r.err, "bad\n"));
 }
 
+TEST_F(ScanRun, LinkToARemovedTargetIsReportedWithBothPathsWhole) {
+  write_file(dist("p/usr/lib/libx.so.1"), "lib", 0755);
+  make_symlink("libx.so.1", dist("p/usr/lib/libx.so"));
+  write_file(t / "ctl", "package(\"/p\", \"Package P\", \"P\") { remove(\"/usr/lib/libx.so.1\"); }\n");
+  RunResult r = run({"-p", t / "ctl"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(contains(r.err, "Link : " + dist("p/usr/lib/libx.so") + " ")) << r.err;
+  EXPECT_TRUE(contains(r.err, "Target: " + dist("p/usr/lib/libx.so.1") + " ")) << r.err;
+}
+
 TEST_F(ScanRun, SubpackageLoopInTheControlFileIsAnError) {
   write_file(dist("a/usr/bin/a"), "a", 0755);
   write_file(dist("b/usr/bin/b"), "b", 0755);
