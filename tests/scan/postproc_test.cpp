@@ -64,7 +64,10 @@ TEST_F(AssemblyTest, DeclarationsTheScanNeverMetAreLeftOut) {
 }
 
 TEST_F(AssemblyTest, JunkFilesWarnAndStay) {
-  for (const char* f : {"core", "core.123", ".x.swp", "x.bak", "x~", "core.txt", "x.swp", "core."})
+  // A core dump is "core" or "core." and digits only: core.5.gz is a
+  // manual page.
+  for (const char* f : {"core", "core.123", ".x.swp", "x.bak", "x~", "core.txt", "x.swp", "core.",
+                        "core.5.gz", "core.12a", "core.1.", "cores"})
     write_file(dist("j/d/") + f, "x");
   scan_all({"j"});
   EXPECT_EQ(run(), -1);

@@ -95,6 +95,17 @@ TEST_F(ScanRun, LinkToARemovedTargetIsReportedWithBothPathsWhole) {
   EXPECT_TRUE(contains(r.err, "Target: " + dist("p/usr/lib/libx.so.1") + " ")) << r.err;
 }
 
+TEST_F(ScanRun, OnlyCoreDumpsAreCalledCoreFiles) {
+  write_file(dist("p/usr/share/man/cat5/core.5.gz"), "page");
+  write_file(dist("p/usr/share/doc/core.txt"), "text");
+  write_file(dist("p/var/tmp/core.4711"), "dump");
+  RunResult r = run();
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(contains(r.err, "WARNING: core file `/var/tmp/core.4711' in package `P'.\n")) << r.err;
+  EXPECT_FALSE(contains(r.err, "core.5.gz'"));
+  EXPECT_FALSE(contains(r.err, "core.txt'"));
+}
+
 TEST_F(ScanRun, SubpackageLoopInTheControlFileIsAnError) {
   write_file(dist("a/usr/bin/a"), "a", 0755);
   write_file(dist("b/usr/bin/b"), "b", 0755);
