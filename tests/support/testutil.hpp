@@ -87,3 +87,24 @@ void remove_deep_tree(const std::string& root);
 int make_nested_dirs(const std::string& root, int depth, const std::string& name);
 
 }  // namespace testutil
+
+namespace testutil {
+
+/// What run_program_with changes in the child before the program starts.
+struct ChildSetup {
+  std::string stdout_path;    ///< standard output goes to this file ("" = captured as usual)
+  bool close_stdout = false;  ///< standard output closed
+  bool as_nobody = false;     ///< run as the user nobody (needs root)
+};
+
+/// run_program with the changes of `setup`; standard error is captured as
+/// usual, standard output only when it is not redirected or closed.
+RunResult run_program_with(const std::string& name, const std::vector<std::string>& args,
+                           const ChildSetup& setup, const RunOptions& opt = {});
+
+/// True when this process may run programs as the user nobody: it is root
+/// and the user exists. Tests of what an unprivileged user cannot read
+/// skip otherwise (root reads everything).
+bool can_run_as_nobody();
+
+}  // namespace testutil
