@@ -144,6 +144,56 @@ void append_unsigned(std::string& out, const conversion& c, va_list& ap) {
   else append_number(out, c, va_arg(ap, unsigned));
 }
 
+// A text argument as shown: its control characters escaped, unless it is
+// the piece composed last, whose own are the format's.
+void append_text(std::string& out, const conversion& c, const char* arg, bool may_be_piece) {
+  std::string_view text = arg ? arg : "(null)";
+  if (c.precision >= 0) text = text.substr(0, c.precision);
+  std::string shown;
+  if (may_be_piece && !diag.piece.empty() && text == diag.piece)
+    shown.assign(text);
+  else
+    append_escaped(shown, text);
+  append_padded(out, shown, c.width, c.left);
+}
+
+// A character argument: the layout marks stay marks.
+void append_char(std::string& out, const conversion& c, char ch) {
+  std::string shown;
+  if (ch == CONT_MARK || ch == SECT_MARK)
+    shown = ch;
+  else
+    append_escaped(shown, std::string_view(&ch, 1));
+  append_padded(out, shown, c.width, c.left);
+}
+
+// Numbers, as printf writes them.
+void append_other(std::string& out, const conversion& c, va_list& args) {
+  switch (c.conv) {
+    case 'd': case 'i':
+      append_signed(out, c, args);
+      break;
+    case 'o': case 'u': case 'x': case 'X':
+      append_unsigned(out, c, args);
+      break;
+    case 'e': case 'E': case 'f': case 'F': case 'g': case 'G': case 'a': case 'A':
+      if (c.length == "L")
+        append_number(out, c, va_arg(args, long double));
+      else
+        append_number(out, c, va_arg(args, double));
+      break;
+    case 'p':
+      append_number(out, c, va_arg(args, void*));
+      break;
+    case 'n':
+      (void)va_arg(args, void*);  // stores nothing, but its argument is taken
+      break;
+    default:
+      out += c.spec;  // not a conversion: shown as written
+      break;
+  }
+}
+
 // A message's text: printf formatting, except that every control character
 // an argument text brings (a newline or an escape in a file name) is
 // written as \n, \t or \xHH, so a name can neither split a message nor
@@ -161,56 +211,14 @@ std::string format_message(const char* format, va_list ap) {
     }
     ++f;
     const conversion c = read_conversion(f, args);
-    switch (c.conv) {
-      case '%':
-        out += '%';
-        break;
-      case 's': {
-        const char* arg = va_arg(args, const char*);
-        std::string_view text = arg ? arg : "(null)";
-        if (c.precision >= 0) text = text.substr(0, c.precision);
-        std::string shown;
-        if (*f == '\0' && !diag.piece.empty() && text == diag.piece)
-          shown.assign(text);
-        else
-          append_escaped(shown, text);
-        append_padded(out, shown, c.width, c.left);
-        break;
-      }
-      case 'c': {
-        const char ch = static_cast<char>(va_arg(args, int));
-        std::string shown;
-        if (ch == CONT_MARK || ch == SECT_MARK)
-          shown = ch;
-        else
-          append_escaped(shown, std::string_view(&ch, 1));
-        append_padded(out, shown, c.width, c.left);
-        break;
-      }
-      case 'd':
-      case 'i':
-        append_signed(out, c, args);
-        break;
-      case 'o':
-      case 'u':
-      case 'x':
-      case 'X':
-        append_unsigned(out, c, args);
-        break;
-      case 'e': case 'E': case 'f': case 'F': case 'g': case 'G': case 'a': case 'A':
-        if (c.length == "L")
-          append_number(out, c, va_arg(args, long double));
-        else
-          append_number(out, c, va_arg(args, double));
-        break;
-      case 'p':
-        append_number(out, c, va_arg(args, void*));
-        break;
-      default:
-        // Not a conversion the messages use (%n among them): shown as written.
-        out += c.spec;
-        break;
-    }
+    if (c.conv == '%')
+      out += '%';
+    else if (c.conv == 's')
+      append_text(out, c, va_arg(args, const char*), *f == '\0');
+    else if (c.conv == 'c')
+      append_char(out, c, static_cast<char>(va_arg(args, int)));
+    else
+      append_other(out, c, args);
   }
   va_end(args);
   return out;
