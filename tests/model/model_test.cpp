@@ -89,6 +89,22 @@ TEST_F(ModelTest, EntryHashesAreThoseOfTheirTexts) {
   commpaths_dup("/b/dist/pkg/usr/lib/x.so", e, p);
   EXPECT_EQ(e.path.sv(), "/usr/lib/x.so");
   EXPECT_EQ(e.nm.sv(), "x.so");
+  // Below a parent the hashes go on from the parent's: the same values.
+  for (opts.fmode = 0; opts.fmode < 2; ++opts.fmode) {
+    attrent root, usr, lib, x;
+    commpaths_dup(opts.fmode ? "/b/dist" : "/b/dist/pkg", root, p);
+    commpaths_dup(std::string(root.abs.sv()) + "/usr", usr, p, &root);
+    commpaths_dup(std::string(usr.abs.sv()) + "/lib", lib, p, &usr);
+    commpaths_dup(std::string(lib.abs.sv()) + "/x.so", x, p, &lib);
+    for (const attrent* a : {&usr, &lib, &x}) check(*a);
+    EXPECT_EQ(x.path.sv(), "/usr/lib/x.so");
+    EXPECT_EQ(x.nm.sv(), "x.so");
+    // A "parent" the path does not continue is not taken.
+    attrent other;
+    commpaths_dup("/b/dist/pkg/usrx", other, p, &lib);
+    check(other);
+  }
+  opts.fmode = 0;
 }
 
 TEST_F(ModelTest, FlatModeOnePackage) {
