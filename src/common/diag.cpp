@@ -1,16 +1,21 @@
 // The reporters and the word-wrapping writer every message goes through.
 #include "common/diag.hpp"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
+#include <type_traits>
 
 Diagnostics diag;
 
 void exit_run(int status) { throw run_exit{status}; }
 
-std::string vstrprintf(const char* format, va_list ap) {
+namespace {
+
+std::string vformat(const char* format, va_list ap) {
   va_list ap2;
   va_copy(ap2, ap);
   int n = std::vsnprintf(nullptr, 0, format, ap2);
@@ -20,10 +25,223 @@ std::string vstrprintf(const char* format, va_list ap) {
   return s;
 }
 
+bool is_control(unsigned char c) { return c < 0x20 || c == 0x7f; }
+
+void append_escaped(std::string& out, std::string_view text) {
+  for (unsigned char c : text) {
+    if (!is_control(c)) {
+      out += static_cast<char>(c);
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\t') {
+      out += "\\t";
+    } else {
+      static constexpr char hex[] = "0123456789abcdef";
+      out += "\\x";
+      out += hex[c >> 4];
+      out += hex[c & 0xf];
+    }
+  }
+}
+
+// Appends `text` padded to `width` (on the left, or on the right with `left`).
+void append_padded(std::string& out, std::string_view text, int width, bool left) {
+  const std::size_t pad = width > 0 && std::size_t(width) > text.size() ? width - text.size() : 0;
+  if (!left) out.append(pad, ' ');
+  out += text;
+  if (left) out.append(pad, ' ');
+}
+
+// One conversion of a format, as read from it.
+struct conversion {
+  std::string spec = "%";  ///< flags, width, precision and length as written, '*' resolved
+  int width = 0;
+  int precision = -1;
+  bool left = false;
+  std::string length;  ///< hh, h, l, ll, j, z, t, L or q
+  char conv = 0;
+};
+
+// Reads the number at `f`, or takes it from the arguments for a '*'.
+int read_count(const char*& f, va_list& ap, bool& given) {
+  given = true;
+  if (*f == '*') {
+    ++f;
+    return va_arg(ap, int);
+  }
+  if (*f < '0' || *f > '9') {
+    given = false;
+    return 0;
+  }
+  // No message pads to more than this; a longer count in a format is cut.
+  constexpr int MAX_COUNT = 100000;
+  int n = 0;
+  for (; *f >= '0' && *f <= '9'; ++f) n = std::min(n * 10 + (*f - '0'), MAX_COUNT);
+  return n;
+}
+
+// Reads the conversion after a '%'; `f` is left after its letter.
+conversion read_conversion(const char*& f, va_list& ap) {
+  conversion c;
+  while (*f && std::strchr("-+ #0'", *f)) {
+    c.left |= *f == '-';
+    c.spec += *f++;
+  }
+  bool given;
+  c.width = read_count(f, ap, given);
+  if (c.width < 0) {
+    c.left = true;
+    c.width = -c.width;
+    c.spec += '-';
+  }
+  if (given) c.spec += std::to_string(c.width);
+  if (*f == '.') {
+    ++f;
+    c.precision = read_count(f, ap, given);
+    if (!given) c.precision = 0;
+    if (c.precision >= 0) c.spec += "." + std::to_string(c.precision);
+  }
+  while (*f && std::strchr("hljztLq", *f)) c.length += *f++;
+  c.spec += c.length;
+  if (*f) {
+    c.conv = *f++;
+    c.spec += c.conv;
+  }
+  return c;
+}
+
+template <class T>
+void append_number(std::string& out, const conversion& c, T value) {
+  char small[64];
+  const int n = std::snprintf(small, sizeof small, c.spec.c_str(), value);
+  if (n < 0) return;
+  if (std::size_t(n) < sizeof small) {
+    out.append(small, std::size_t(n));
+    return;
+  }
+  std::string big(std::size_t(n) + 1, '\0');
+  std::snprintf(big.data(), big.size(), c.spec.c_str(), value);
+  out.append(big.data(), std::size_t(n));
+}
+
+void append_signed(std::string& out, const conversion& c, va_list& ap) {
+  const std::string& l = c.length;
+  if (l == "l") append_number(out, c, va_arg(ap, long));
+  else if (l == "ll" || l == "q") append_number(out, c, va_arg(ap, long long));
+  else if (l == "j") append_number(out, c, va_arg(ap, std::intmax_t));
+  else if (l == "z") append_number(out, c, va_arg(ap, std::make_signed_t<std::size_t>));
+  else if (l == "t") append_number(out, c, va_arg(ap, std::ptrdiff_t));
+  else append_number(out, c, va_arg(ap, int));  // hh and h arrive as int
+}
+
+void append_unsigned(std::string& out, const conversion& c, va_list& ap) {
+  const std::string& l = c.length;
+  if (l == "l") append_number(out, c, va_arg(ap, unsigned long));
+  else if (l == "ll" || l == "q") append_number(out, c, va_arg(ap, unsigned long long));
+  else if (l == "j") append_number(out, c, va_arg(ap, std::uintmax_t));
+  else if (l == "z") append_number(out, c, va_arg(ap, std::size_t));
+  else if (l == "t") append_number(out, c, va_arg(ap, std::make_unsigned_t<std::ptrdiff_t>));
+  else append_number(out, c, va_arg(ap, unsigned));
+}
+
+// A text argument as shown: its control characters escaped, unless it is
+// the piece composed last, whose own are the format's.
+void append_text(std::string& out, const conversion& c, const char* arg, bool may_be_piece) {
+  std::string_view text = arg ? arg : "(null)";
+  if (c.precision >= 0) text = text.substr(0, c.precision);
+  std::string shown;
+  if (may_be_piece && !diag.piece.empty() && text == diag.piece)
+    shown.assign(text);
+  else
+    append_escaped(shown, text);
+  append_padded(out, shown, c.width, c.left);
+}
+
+// A character argument: the layout marks stay marks.
+void append_char(std::string& out, const conversion& c, char ch) {
+  std::string shown;
+  if (ch == CONT_MARK || ch == SECT_MARK)
+    shown = ch;
+  else
+    append_escaped(shown, std::string_view(&ch, 1));
+  append_padded(out, shown, c.width, c.left);
+}
+
+// Numbers, as printf writes them.
+void append_other(std::string& out, const conversion& c, va_list& args) {
+  switch (c.conv) {
+    case 'd': case 'i':
+      append_signed(out, c, args);
+      break;
+    case 'o': case 'u': case 'x': case 'X':
+      append_unsigned(out, c, args);
+      break;
+    case 'e': case 'E': case 'f': case 'F': case 'g': case 'G': case 'a': case 'A':
+      if (c.length == "L")
+        append_number(out, c, va_arg(args, long double));
+      else
+        append_number(out, c, va_arg(args, double));
+      break;
+    case 'p':
+      append_number(out, c, va_arg(args, void*));
+      break;
+    case 'n':
+      (void)va_arg(args, void*);  // stores nothing, but its argument is taken
+      break;
+    default:
+      out += c.spec;  // not a conversion: shown as written
+      break;
+  }
+}
+
+// A message's text: printf formatting, except that every control character
+// an argument text brings (a newline or an escape in a file name) is
+// written as \n, \t or \xHH, so a name can neither split a message nor
+// reach the terminal as a command. The format's own newlines and tabs, and
+// the layout marks passed as %c, stay. A final %s that is exactly the
+// message piece composed last (already escaped) is taken as it stands.
+std::string format_message(const char* format, va_list ap) {
+  std::string out;
+  va_list args;
+  va_copy(args, ap);
+  for (const char* f = format; *f;) {
+    if (*f != '%') {
+      out += *f++;
+      continue;
+    }
+    ++f;
+    const conversion c = read_conversion(f, args);
+    if (c.conv == '%')
+      out += '%';
+    else if (c.conv == 's')
+      append_text(out, c, va_arg(args, const char*), *f == '\0');
+    else if (c.conv == 'c')
+      append_char(out, c, static_cast<char>(va_arg(args, int)));
+    else
+      append_other(out, c, args);
+  }
+  va_end(args);
+  return out;
+}
+
+}  // namespace
+
+std::string escape_controls(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  append_escaped(out, text);
+  return out;
+}
+
+std::string vstrprintf(const char* format, va_list ap) {
+  diag.piece = format_message(format, ap);
+  return diag.piece;
+}
+
 std::string strprintf(const char* format, ...) {
   va_list ap;
   va_start(ap, format);
-  std::string s = vstrprintf(format, ap);
+  std::string s = vformat(format, ap);
   va_end(ap);
   return s;
 }
@@ -189,7 +407,7 @@ int jputs(int col, int indent, FILE* stream, const std::string& text) {
 int jprintf(int col, int indent, FILE* stream, const char* format, ...) {
   va_list ap;
   va_start(ap, format);
-  std::string s = vstrprintf(format, ap);
+  std::string s = vformat(format, ap);
   va_end(ap);
   return jputs(col, indent, stream, s);
 }
@@ -199,7 +417,8 @@ namespace {
 // Shared by error, warning and info: `kind` is 0, 1 or 2.
 void report(int kind, const char* prefix, int* counter, const char* format, va_list ap) {
   const bool cont = format[0] == CONT_MARK;
-  std::string text = vstrprintf(cont ? format + 1 : format, ap);
+  std::string text = format_message(cont ? format + 1 : format, ap);
+  diag.piece.clear();
   int col;
   if (cont) {
     col = diag.kindcol[kind];
@@ -241,8 +460,9 @@ void fatal(const char* format, ...) {
   const char* f = format[0] == CONT_MARK ? format + 1 : format;
   va_list ap;
   va_start(ap, format);
-  std::string text = vstrprintf(f, ap);
+  std::string text = format_message(f, ap);
   va_end(ap);
+  diag.piece.clear();
   std::fputs("\nFATAL:", stderr);
   jputs(6, 4, stderr, text);
   exit_run(1);

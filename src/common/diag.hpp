@@ -5,6 +5,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <string>
+#include <string_view>
 
 /// Byte that, as the first byte of a format, continues the last report of
 /// the same kind on the line it left open.
@@ -22,6 +23,7 @@ struct Diagnostics {
   int kindcol[3] = {0, 0, 0};  ///< column where the last report of each kind ended
   FILE* dbgfile = nullptr;     ///< debug stream; null means debugging is off
   int dbglevel = 0;            ///< debug threshold
+  std::string piece;           ///< the message piece vstrprintf composed last
 };
 
 extern Diagnostics diag;
@@ -39,10 +41,24 @@ struct run_exit {
 
 /// printf-style formatting into a std::string of any length.
 std::string strprintf(const char* format, ...) CORVANE_PRINTF(1, 2);
+/// A piece of a message composed before it is reported (a reader's
+/// "file line N: " before its own text): formatted as the reporters format,
+/// every control character of an argument text escaped, the format's own
+/// kept. When the piece is then the final %s of a report, it is taken as it
+/// stands rather than escaped a second time, so its own line ends and
+/// layout marks keep their meaning.
 std::string vstrprintf(const char* format, va_list ap);
+/// `text` with every control character (below 0x20, and 0x7f) written as
+/// \n, \t or \xHH: how messages show names.
+std::string escape_controls(std::string_view text);
 
 /// Prints "FATAL:" and the message, then ends the run with status 1.
 [[noreturn]] void fatal(const char* format, ...) CORVANE_PRINTF(1, 2);
+// The reporters format like printf, but every control character that an
+// argument text brings is escaped (see escape_controls); the format's own
+// newlines and tabs, and CONT_MARK or SECT_MARK passed as %c, keep their
+// meaning.
+
 /// Counted error report.
 void error(const char* format, ...) CORVANE_PRINTF(1, 2);
 /// Counted warning report.
@@ -60,7 +76,8 @@ void close_debug();
 
 /// Writes the formatted text to `stream` word-wrapped to diag.columns,
 /// starting at column `col` (1 = fresh line) with continuation indent
-/// `indent`; returns the column where the output ended.
+/// `indent`; returns the column where the output ended. Arguments are
+/// inserted as they are: it lays out the program's own texts (the usage).
 int jprintf(int col, int indent, FILE* stream, const char* format, ...) CORVANE_PRINTF(4, 5);
 /// jprintf on an already formatted text.
 int jputs(int col, int indent, FILE* stream, const std::string& text);

@@ -6,21 +6,85 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <cerrno>
 #include <cstdarg>
 #include <cstring>
 
-bool read_dir_sorted(const char* path, std::vector<std::string>& names) {
+bool read_dir_sorted(const char* path, std::vector<std::string>& names, const char** failed_call) {
   names.clear();
   UniqueDir d(path);
-  if (!d) return false;
-  while (struct dirent* e = readdir(d.get())) {
+  if (!d) {
+    if (failed_call) *failed_call = "opendir";
+    return false;
+  }
+  for (;;) {
+    // readdir tells the end of the listing from a failure only by errno.
+    errno = 0;
+    struct dirent* e = readdir(d.get());
+    if (!e) break;
     const char* n = e->d_name;
     if (n[0] == '.' && (n[1] == '\0' || (n[1] == '.' && n[2] == '\0'))) continue;
     names.emplace_back(n);
   }
+  if (errno != 0) {
+    if (failed_call) *failed_call = "readdir";
+    return false;
+  }
   std::sort(names.begin(), names.end());
   return true;
+}
+
+namespace {
+
+// Owns a file descriptor; closes it when it goes, keeping errno.
+class UniqueFd {
+ public:
+  explicit UniqueFd(int fd) : fd_(fd) {}
+  ~UniqueFd() {
+    if (fd_ < 0) return;
+    const int e = errno;
+    ::close(fd_);
+    errno = e;
+  }
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
+  int get() const { return fd_; }
+  void reset(int fd) {
+    UniqueFd old(fd_);
+    fd_ = fd;
+  }
+
+ private:
+  int fd_;
+};
+
+}  // namespace
+
+bool stat_any_length(const std::string& path, struct stat& st) {
+  if (path.size() < PATH_MAX) return stat(path.c_str(), &st) == 0;
+  // Each piece ends at a '/' and is shorter than PATH_MAX; opening it from
+  // the directory of the piece before resolves its components, links
+  // included, as one call on the whole path would.
+  std::size_t at = 0;
+  UniqueFd dir(AT_FDCWD);
+  if (path[0] == '/') {
+    dir.reset(open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (dir.get() < 0) return false;
+    at = 1;
+  }
+  while (path.size() - at >= PATH_MAX) {
+    const std::size_t cut = path.rfind('/', at + PATH_MAX - 1);
+    if (cut == std::string::npos || cut <= at) {
+      errno = ENAMETOOLONG;  // one component longer than any name can be
+      return false;
+    }
+    const std::string piece = path.substr(at, cut - at);
+    dir.reset(openat(dir.get(), piece.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (dir.get() < 0) return false;
+    at = cut + 1;
+  }
+  return fstatat(dir.get(), path.c_str() + at, &st, 0) == 0;
 }
 
 namespace {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <dirent.h>
+#include <sys/stat.h>
 
 #include <cstdio>
 #include <memory>
@@ -25,8 +26,15 @@ class UniqueDir {
 
 /// Names of the entries of directory `path` except "." and "..", in byte
 /// order, so every file system gives the same visiting order. False when
-/// the directory cannot be opened (errno set).
-bool read_dir_sorted(const char* path, std::vector<std::string>& names);
+/// the directory cannot be opened or read (errno set, and the failing
+/// call's name, "opendir" or "readdir", in `*failed_call` when given).
+bool read_dir_sorted(const char* path, std::vector<std::string>& names,
+                     const char** failed_call = nullptr);
+
+/// stat() of `path`, following links, also when the path is longer than
+/// the system takes in one call (a deep tree): such a path is walked in
+/// pieces. False with errno set when it fails.
+bool stat_any_length(const std::string& path, struct stat& st);
 
 /// Owns a FILE*; closes it when it goes.
 class UniqueFile {

@@ -4,6 +4,7 @@
 
 #include "backend/backend.hpp"
 #include "common/diag.hpp"
+#include "common/stdstreams.hpp"
 #include "ctlfile/ctlfile.hpp"
 #include "driver/options.hpp"
 #include "driver/run.hpp"
@@ -20,7 +21,7 @@ int main(int argc, char** argv) {
     if (opts.ctlfile) parse_control_file(1);
     verify_options();
     if (opts.ctlfile) read_model_from_control_file();
-    if (diag.errors) return 1;
+    if (!standard_output_ok() || diag.errors) return 1;
     if (!opts.ctlfile) do_autoprep(opts.autotessel, opts.autotexi, opts.autostrip);
     scan_dist_directory();
     post_process();

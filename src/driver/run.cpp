@@ -14,6 +14,7 @@
 #include "common/diag.hpp"
 #include "common/fileio.hpp"
 #include "common/memory.hpp"
+#include "common/stdstreams.hpp"
 #include "common/strutil.hpp"
 #include "ctlfile/ctlfile.hpp"
 #include "model/index.hpp"
@@ -25,7 +26,10 @@ const std::string CORVANE_VER = version_text(2, 1, 0);
 
 namespace {
 
+// Text lost on standard output (closed, or a full device) is an error
+// like any other: the run must not end as if it had been shown.
 void stop_on_errors() {
+  standard_output_ok();
   if (diag.errors) exit_run(1);
 }
 
@@ -105,6 +109,7 @@ void initialize_globals() {
   close_debug();
   diag = Diagnostics{};
   diag.columns = columns_from_environment();
+  guard_standard_streams();
   // Progress lines on standard output must appear as they happen.
   std::setvbuf(stdout, nullptr, _IONBF, 0);
   install_alloc_failure_handler();

@@ -23,30 +23,40 @@ std::string_view attrent::dist() const {
 // dist directory in flat mode), and the base name ends both. Their three
 // hashes are taken in one pass over the installed path: the full path's
 // continues the package directory's stored hash, and the name's starts
-// again after every '/'. Independent chains, so they cost about one.
-void commpaths(const char* path, std::size_t len, attrent& e, pkgptr_t pkg) {
+// again after every '/'. Independent chains, so they cost about one. Below
+// a known parent the pass covers only "/" and the name.
+void commpaths(const char* path, std::size_t len, attrent& e, pkgptr_t pkg, const attrent* parent) {
   const std::string_view abs(path, len);
   const std::size_t cut = std::min<std::size_t>(opts.fmode ? opts.distdirlen : pkg ? pkg->dir.len : 0, len);
-  const std::string_view prefix = abs.substr(0, cut), rest = abs.substr(cut);
-  std::uint32_t ha = pkg && prefix == pkg->dir.sv() ? pkg->dir.hash : mkhashval(prefix);
-  std::uint32_t hp = 0, hn = 0;
-  for (unsigned char c : rest) {
+  std::size_t from = cut;
+  std::uint32_t ha, hp = 0, hn = 0;
+  if (parent && parent->abs.len >= cut && parent->abs.len < len && path[parent->abs.len] == '/' &&
+      parent->path.len == parent->abs.len - cut) {
+    from = parent->abs.len;
+    ha = parent->abs.hash;
+    hp = parent->path.hash;
+  } else {
+    const std::string_view prefix = abs.substr(0, cut);
+    ha = pkg && prefix == pkg->dir.sv() ? pkg->dir.hash : mkhashval(prefix);
+  }
+  for (unsigned char c : abs.substr(from)) {
     ha = mkhash_step(ha, c);
     hp = mkhash_step(hp, c);
     hn = c == '/' ? 0 : mkhash_step(hn, c);
   }
+  const std::string_view rest = abs.substr(cut);
   e.abs = {path, static_cast<std::uint32_t>(len), 0, ha};
   e.path = {rest.data(), static_cast<std::uint32_t>(rest.size()), 0, hp};
   const std::size_t slash = abs.rfind('/');
   if (slash == std::string_view::npos) return;
-  if (slash >= cut)
+  if (slash >= from)
     e.nm = {path + slash + 1, static_cast<std::uint32_t>(len - slash - 1), 0, hn};
   else
     e.nm = newpath(abs.substr(slash + 1));
 }
 
-void commpaths_dup(std::string_view path, attrent& e, pkgptr_t pkg) {
-  commpaths(model_strdup(path), path.size(), e, pkg);
+void commpaths_dup(std::string_view path, attrent& e, pkgptr_t pkg, const attrent* parent) {
+  commpaths(model_strdup(path), path.size(), e, pkg, parent);
 }
 
 namespace {
@@ -107,9 +117,9 @@ void note_new_entry(abs_lookup& lk, const std::vector<dfileptr_t>& list) {
   lk.covered = list.size();
 }
 
-dfileptr_t make_entry(std::string_view path, pkgptr_t pkg, std::int32_t type) {
+dfileptr_t make_entry(std::string_view path, pkgptr_t pkg, std::int32_t type, const attrent* parent) {
   dfileptr_t e = model.entries.make();
-  commpaths_dup(path, *e, pkg);
+  commpaths_dup(path, *e, pkg, parent);
   e->type = type;
   e->master = e;
   e->pkg = pkg;
@@ -118,20 +128,21 @@ dfileptr_t make_entry(std::string_view path, pkgptr_t pkg, std::int32_t type) {
 
 }  // namespace
 
-dfileptr_t add_new_file(std::string_view path, pkgptr_t pkg, int check) {
+dfileptr_t add_new_file(std::string_view path, pkgptr_t pkg, int check, const attrent* parent) {
   if (check)
     if (dfileptr_t e = find_by_abs(pkg->files_by_abs, pkg->files, path)) return e;
-  dfileptr_t e = make_entry(path, pkg, ENT_FILE);
+  dfileptr_t e = make_entry(path, pkg, ENT_FILE, parent);
   model.files.push_back(e);
   pkg->files.push_back(e);
   note_new_entry(pkg->files_by_abs, pkg->files);
   return e;
 }
 
-dfileptr_t add_new_directory(std::string_view path, pkgptr_t pkg, int check) {
+dfileptr_t add_new_directory(std::string_view path, pkgptr_t pkg, int check,
+                             const attrent* parent) {
   if (check)
     if (dfileptr_t e = find_by_abs(pkg->dirs_by_abs, pkg->dirs, path)) return e;
-  dfileptr_t e = make_entry(path, pkg, ENT_DIR);
+  dfileptr_t e = make_entry(path, pkg, ENT_DIR, parent);
   e->dt = std::make_unique<dirtail>();
   model.dirs.push_back(e);
   pkg->dirs.push_back(e);

@@ -9,6 +9,7 @@
 #include <new>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "common/hash.hpp"
@@ -209,6 +210,7 @@ struct package {
   std::int32_t defaccess = 0;
   cmpntptr_t cmpnt = nullptr;
   abs_lookup files_by_abs, dirs_by_abs;  ///< used by add_new_file/add_new_directory
+  std::size_t seq = 0;  ///< position in model.packages
 };
 
 struct component {
@@ -293,6 +295,11 @@ struct Model {
   Arena text;  ///< every path and name text of the model
   record_pool<dfile> entries;
   std::vector<std::unique_ptr<package>> package_store;
+  // Packages by name and by directory text, each in creation order, so
+  // that following a chain of tens of thousands of subpackages costs a
+  // lookup per link rather than a walk over every package. The keys view
+  // the packages' own texts, which never change once made.
+  std::unordered_map<std::string_view, std::vector<pkgptr_t>> packages_by_name, packages_by_dir;
   std::vector<std::unique_ptr<component>> cmpnt_store;
 };
 
@@ -305,17 +312,24 @@ void reset_model();
 inline const char* model_strdup(std::string_view s) { return model.text.strdup(s); }
 
 /// Fills abs, dist, path and nm of `entry` from `path` (an arena text).
-void commpaths(const char* path, std::size_t len, attrent& entry, pkgptr_t pkg);
+/// `parent`, when given, is the directory entry of the same package whose
+/// full path `path` continues after a "/": the hashes then go on from its
+/// own, so an entry costs its name, not its whole path, however deep.
+void commpaths(const char* path, std::size_t len, attrent& entry, pkgptr_t pkg,
+               const attrent* parent = nullptr);
 /// The same with an arena copy of `path`.
-void commpaths_dup(std::string_view path, attrent& entry, pkgptr_t pkg);
+void commpaths_dup(std::string_view path, attrent& entry, pkgptr_t pkg,
+                   const attrent* parent = nullptr);
 
 /// A new file entry for `path` in `pkg`; with `check` non-zero the first
 /// file of the package (in creation order) whose full path is `path` is
 /// returned instead, when there is one.
-dfileptr_t add_new_file(std::string_view path, pkgptr_t pkg, int check);
+dfileptr_t add_new_file(std::string_view path, pkgptr_t pkg, int check,
+                        const attrent* parent = nullptr);
 /// The same for directories (check 1 and 2 both reuse an existing entry;
 /// the text is always copied, so the caller keeps `path` either way).
-dfileptr_t add_new_directory(std::string_view path, pkgptr_t pkg, int check);
+dfileptr_t add_new_directory(std::string_view path, pkgptr_t pkg, int check,
+                             const attrent* parent = nullptr);
 
 /// A new package, or the existing one (with an error when `defined`).
 pkgptr_t new_package(std::string_view dir, std::string_view desc, std::string_view name,

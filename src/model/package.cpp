@@ -2,14 +2,28 @@
 #include "model/model.hpp"
 #include "model/settings.hpp"
 
+namespace {
+
+// The first package of `table[key]` not ignored, or null.
+pkgptr_t first_live(const std::unordered_map<std::string_view, std::vector<pkgptr_t>>& table,
+                    std::string_view key) {
+  auto it = table.find(key);
+  if (it == table.end()) return nullptr;
+  for (pkgptr_t p : it->second)
+    if (!(p->flags & pf::IGNORED)) return p;
+  return nullptr;
+}
+
+}  // namespace
+
+// The first package in creation order that matches either text: the
+// earlier of the first match by directory and the first match by name.
 pkgptr_t find_package(const char* dir, const char* name) {
   if (opts.fmode) return model.packages.empty() ? nullptr : model.packages.front();
-  for (pkgptr_t p : model.packages) {
-    if (p->flags & pf::IGNORED) continue;
-    if (dir && p->reldir.sv() == dir) return p;
-    if (name && p->name == name) return p;
-  }
-  return nullptr;
+  pkgptr_t by_dir = dir ? first_live(model.packages_by_dir, dir) : nullptr;
+  pkgptr_t by_name = name ? first_live(model.packages_by_name, name) : nullptr;
+  if (!by_dir || !by_name) return by_dir ? by_dir : by_name;
+  return by_dir->seq < by_name->seq ? by_dir : by_name;
 }
 
 pkgptr_t new_package(std::string_view dir, std::string_view desc, std::string_view name,
@@ -21,8 +35,10 @@ pkgptr_t new_package(std::string_view dir, std::string_view desc, std::string_vi
   if (pkgptr_t old = find_package(dirs.empty() ? nullptr : dirs.c_str(),
                                   names.empty() ? nullptr : names.c_str())) {
     if (defined) {
-      error("Package directory '%s' or name '%s' is already defined. The duplicate entry has:\n"
-            "\tDirectory\t\t: %s\n\tPackage Name\t: %s\n",
+      // Values outside backquotes are sections, so the layout never
+      // spaces a "2.1" or a "lib.so" apart at its dots.
+      error("Package directory '\x02%s\x02' or name '\x02%s\x02' is already defined. The "
+            "duplicate entry has:\n\tDirectory\t\t:\x02 %s\x02\n\tPackage Name\t:\x02 %s\x02\n",
             dirs.c_str(), names.c_str(), std::string(old->reldir.sv()).c_str(), old->name.c_str());
       return old;
     }
@@ -41,8 +57,11 @@ pkgptr_t new_package(std::string_view dir, std::string_view desc, std::string_vi
     p->dir = newpath_dup(distdir + dirs);
     p->reldir = newpath(p->dir.sv().substr(std::min<std::size_t>(opts.distdirlen, p->dir.len)));
   }
+  p->seq = model.packages.size();
   model.package_store.push_back(std::move(rec));
   model.packages.push_back(p);
+  model.packages_by_name[p->name].push_back(p);
+  model.packages_by_dir[p->reldir.sv()].push_back(p);
   return p;
 }
 
@@ -60,8 +79,9 @@ cmpntptr_t new_cmpnt(std::string_view name, std::string_view version, std::strin
   cmpntptr_t old = find_cmpnt(name);
   if (old && opts.fmode) return old;
   if (old && defined) {
-    error("Component '%s' is already defined. The duplicate entry has the following "
-          "attributes:\n\tName\t\t: %s\n\tVersion\t\t: %s\n\tDescription\t: %s\n",
+    error("Component '\x02%s\x02' is already defined. The duplicate entry has the following "
+          "attributes:\n\tName\t\t:\x02 %s\x02\n\tVersion\t\t:\x02 %s\x02\n"
+          "\tDescription\t:\x02 %s\x02\n",
           n.c_str(), old->name.c_str(), old->version.c_str(), old->desc.c_str());
     return old;
   }

@@ -101,7 +101,7 @@ void process_package(const char* name) {
   apply_package_reply(call_prepkg(pkg), pkg, false);
   if (pkg->flags & pf::IGNORED) return;
   dfileptr_t root = add_new_directory(pkg->dir.sv(), pkg, 0);
-  info("processing %s%spackage: %s ", is_new ? "new " : "",
+  info("processing %s%spackage:\x02 %s\x02 ", is_new ? "new " : "",
        (pkg->flags & pf::PRIVATE) ? "private " : "", pkg->name.c_str());
   if (process_package_dir(root, name ? 1 : 2)) {
     error("package `%s' failed to scan.\n", pkg->name.c_str());

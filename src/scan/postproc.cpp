@@ -88,10 +88,18 @@ std::string_view last_suffix(std::string_view name) {
   return dot == std::string_view::npos ? std::string_view() : name.substr(dot);
 }
 
+// "core", or "core." and a process number: what a crash leaves behind.
+// core.5.gz (a manual page) and core.txt are not.
+bool is_core_dump_name(std::string_view nm) {
+  if (nm == "core") return true;
+  if (nm.size() <= 5 || !nm.starts_with("core.")) return false;
+  return nm.find_first_not_of("0123456789", 5) == std::string_view::npos;
+}
+
 void warn_if_junk(dfileptr_t f) {
   std::string_view nm = f->nm.sv();
   const char* pkgname = f->pkg ? f->pkg->name.c_str() : "";
-  if (nm == "core" || (nm.size() > 5 && nm.starts_with("core.") && nm[5] >= '0' && nm[5] <= '9'))
+  if (is_core_dump_name(nm))
     warning("core file `%s' in package `%s'.\n", f->path.str, pkgname);
   else if (nm.starts_with(".") && last_suffix(nm) == ".swp")
     warning("ViM swap file `%s' in package `%s'.\n", f->path.str, pkgname);
@@ -437,7 +445,7 @@ void report_duplicate_group(const std::vector<dfileptr_t>& g) {
   while (k < g.size() && (g[k]->aflags & af::PRIVATE)) ++k;
   if (k >= g.size()) return;
   warning("the file `%s' is duplicated in package(s):", g[k]->path.str);
-  for (std::size_t m = k - 1; m < g.size(); ++m) warning("\x01 %s", g[m]->pkg->name.c_str());
+  for (std::size_t m = k - 1; m < g.size(); ++m) warning("\x01\x02 %s\x02", g[m]->pkg->name.c_str());
   warning("\x01\n");
 }
 

@@ -49,6 +49,15 @@ class remlist_index {
   std::vector<key> keys_;
 };
 
+// One directory being listed: its record, the level the backend is told
+// for it and its entries, its names in byte order and the next to examine.
+struct listing {
+  dfileptr_t dir = nullptr;
+  int level = 0;
+  std::vector<std::string> names;
+  std::size_t next = 0;
+};
+
 // What the scan of one package reuses for every entry. The indexes exist
 // only while a package is being listed; outside a scan the lists are
 // searched as they are.
@@ -58,9 +67,11 @@ struct scan_state {
   std::string tmpbuf;  ///< full path of the entry being examined
   std::string tgtbuf;  ///< resolved symbolic-link target; empty for other entries
   std::string linkbuf; ///< raw link text
-  // One listing per depth, so a directory's names survive the listing of
-  // its subdirectories and their capacity is reused by later siblings.
-  std::deque<std::vector<std::string>> listings;
+  // The directories from the package root down to the one being listed,
+  // held here rather than on the machine stack, so a tree may be as deep
+  // as the file system allows. Kept between packages, so the names'
+  // capacity is reused.
+  std::deque<listing> listings;
   std::size_t depth = 0;
 };
 
@@ -90,19 +101,17 @@ class lookup_scope {
   bool owner_ = false;
 };
 
-class listing_slot {
+// The listings a walk opened are given up when it ends, however it ends.
+class depth_scope {
  public:
-  listing_slot() {
-    if (st.depth == st.listings.size()) st.listings.emplace_back();
-    names_ = &st.listings[st.depth++];
-  }
-  ~listing_slot() { --st.depth; }
-  listing_slot(const listing_slot&) = delete;
-  listing_slot& operator=(const listing_slot&) = delete;
-  std::vector<std::string>& names() { return *names_; }
+  depth_scope() : base_(st.depth) {}
+  ~depth_scope() { st.depth = base_; }
+  depth_scope(const depth_scope&) = delete;
+  depth_scope& operator=(const depth_scope&) = delete;
+  std::size_t base() const { return base_; }
 
  private:
-  std::vector<std::string>* names_;
+  std::size_t base_;
 };
 
 // True when `path` (with hash `h`) is in `list`, through the scan's index
@@ -125,8 +134,7 @@ bool entry_removed(pkgptr_t pkg, const char* inst, std::size_t len) {
   return check_remlist_wc(model.removeany, inst) || check_remlist_wc(pkg->removeany, inst);
 }
 
-// What the scan keeps of an entry's status; small, because a frame of the
-// listing stays on the stack for every level of a deep tree.
+// What the scan keeps of an entry's status.
 struct entry_info {
   mode_t mode = 0;  ///< of what was found (a link's target)
   uid_t uid = 0;
@@ -181,8 +189,7 @@ bool resolve_link(dfileptr_t dir, pkgptr_t pkg) {
 
 // lstat, link resolution and the followed stat of the entry `name` of the
 // working directory. False (after reporting) when the entry is skipped.
-// Not inlined: its two status buffers stay out of the frames that recurse.
-[[gnu::noinline]] bool stat_entry(dfileptr_t dir, pkgptr_t pkg, const char* name, entry_info& info) {
+bool stat_entry(dfileptr_t dir, pkgptr_t pkg, const char* name, entry_info& info) {
   struct stat own;
   if (lstat(name, &own) != 0) {
     perror_label("\nlstat");
@@ -201,7 +208,7 @@ bool resolve_link(dfileptr_t dir, pkgptr_t pkg) {
       return false;
     }
     if (!resolve_link(dir, pkg)) return false;
-    if (stat(st.tgtbuf.c_str(), &followed) != 0) {
+    if (!stat_any_length(st.tgtbuf, followed)) {
       perror_label("\nstat");
       error("could not stat `%s', which is what the symbolic link `%s' points to.\n",
             st.tgtbuf.c_str(), st.tmpbuf.c_str());
@@ -267,7 +274,8 @@ void apply_patterns(dfileptr_t e, std::vector<attrent>& own, std::vector<attrent
 
 // Enters `dir`. A subdirectory is entered by its name from its parent, the
 // working directory while the parent is listed, so the kernel walks one
-// component instead of the whole path; a package root by its full path.
+// component instead of the whole path, and no path grows with the depth;
+// a package root by its full path.
 bool enter_directory(dfileptr_t dir) {
   return chdir(dir->parent ? dir->nm.str : dir->abs.str) == 0;
 }
@@ -280,9 +288,17 @@ bool return_to(dfileptr_t dir) {
   return false;
 }
 
-int scan_subdir(dfileptr_t dir, pkgptr_t pkg, const entry_info& info, int level) {
+// What the walk does after one entry.
+enum class step {
+  next,     ///< go on with the next entry of the same directory
+  descend,  ///< list the subdirectory just made, then go on here
+  stop,     ///< the package's scan stops
+};
+
+step scan_subdir(dfileptr_t dir, pkgptr_t pkg, const entry_info& info, int level,
+                 dfileptr_t& sub) {
   dfileptr_t d = find_abspath_in_dlist(st.tmpbuf, model.t_dirs_abs);
-  if (!d) d = add_new_directory(st.tmpbuf, pkg, 0);
+  if (!d) d = add_new_directory(st.tmpbuf, pkg, 0, dir);
   d->parent = dir;
   d->pkg = pkg;
   d->sflags |= sf::SCANNED;
@@ -294,15 +310,15 @@ int scan_subdir(dfileptr_t dir, pkgptr_t pkg, const entry_info& info, int level)
   take_owner_and_mode(d, info);
   apply_patterns(d, pkg->alldirs, model.alldirs, pkg);
   set_dir_attrs(d);
-  if (apply_entry_reply(call_postdir(pkg, d, level), d)) return 1;
-  if (d->excluded() || (d->aflags & af::SYMLINK)) return 0;
-  if (process_package_dir(d, 0)) return 1;
-  return return_to(dir) ? 0 : 1;
+  if (apply_entry_reply(call_postdir(pkg, d, level), d)) return step::stop;
+  if (d->excluded() || (d->aflags & af::SYMLINK)) return step::next;
+  sub = d;
+  return step::descend;
 }
 
-int scan_file(dfileptr_t dir, pkgptr_t pkg, const entry_info& info, int level) {
+step scan_file(dfileptr_t dir, pkgptr_t pkg, const entry_info& info, int level) {
   dfileptr_t f = find_abspath_in_flist(st.tmpbuf, model.t_files_abs);
-  if (!f) f = add_new_file(st.tmpbuf, pkg, 0);
+  if (!f) f = add_new_file(st.tmpbuf, pkg, 0, dir);
   f->parent = dir;
   f->pkg = pkg;
   f->sflags |= sf::SCANNED;
@@ -315,21 +331,22 @@ int scan_file(dfileptr_t dir, pkgptr_t pkg, const entry_info& info, int level) {
   f->size = info.size;
   apply_patterns(f, pkg->allfiles, model.allfiles, pkg);
   set_file_attrs(f);
-  return apply_entry_reply(call_postfile(pkg, f, level), f) ? 1 : 0;
+  return apply_entry_reply(call_postfile(pkg, f, level), f) ? step::stop : step::next;
 }
 
-// One entry of the listed directory `dir`; 1 when the package's scan stops.
-int scan_entry(dfileptr_t dir, const std::string& name, int level) {
+// One entry of the listed directory `dir`; a subdirectory to be listed
+// next is left in `sub`.
+step scan_entry(dfileptr_t dir, const std::string& name, int level, dfileptr_t& sub) {
   pkgptr_t pkg = dir->pkg;
   std::string& full = st.tmpbuf;
   full.assign(dir->abs.sv());
   full += '/';
   full += name;
   const std::size_t off = std::min<std::size_t>(pkg->dir.len, full.size());
-  if (entry_removed(pkg, full.c_str() + off, full.size() - off)) return 0;
+  if (entry_removed(pkg, full.c_str() + off, full.size() - off)) return step::next;
 
   entry_info info;
-  if (!stat_entry(dir, pkg, name.c_str(), info)) return 0;
+  if (!stat_entry(dir, pkg, name.c_str(), info)) return step::next;
   int reply;
   if (S_ISDIR(info.mode)) {
     reply = call_predir(pkg, full.c_str(), st.tgtbuf.c_str());
@@ -337,13 +354,13 @@ int scan_entry(dfileptr_t dir, const std::string& name, int level) {
     reply = call_prefile(pkg, full.c_str(), st.tgtbuf.c_str());
   } else {
     warning("unsupported file type `0x%x' for `%s'.\n", unsigned(info.mode), full.c_str());
-    return 0;
+    return step::next;
   }
   switch (pre_entry_verdict(reply)) {
     case verdict::fail:
-      return 1;
+      return step::stop;
     case verdict::skip:
-      return 0;
+      return step::next;
     case verdict::go:
       break;
   }
@@ -351,11 +368,49 @@ int scan_entry(dfileptr_t dir, const std::string& name, int level) {
     warning("the following symbolic link points to a target which is scheduled for removal. "
             "This would create a dangling symbolic link, so the symbolic link will be ignored. "
             "Use the remove() function for this link to get rid of this warning message.\n"
-            "\tLink : %s\n\tTarget: %s\n",
+            "\tLink :\x02 %s\x02\n\tTarget:\x02 %s\x02\n",
             full.c_str(), st.tgtbuf.c_str());
-    return 0;
+    return step::next;
   }
-  return S_ISDIR(info.mode) ? scan_subdir(dir, pkg, info, level) : scan_file(dir, pkg, info, level);
+  return S_ISDIR(info.mode) ? scan_subdir(dir, pkg, info, level, sub)
+                            : scan_file(dir, pkg, info, level);
+}
+
+// Enters `dir` and reads its names into a new innermost listing; false
+// (after reporting) when it cannot be entered or read.
+bool open_listing(dfileptr_t dir, int level) {
+  if (!enter_directory(dir)) {
+    perror_label("\nchdir");
+    error("could not change to directory `%s'.\n", dir->abs.str);
+    return false;
+  }
+  if (st.depth == st.listings.size()) st.listings.emplace_back();
+  listing& l = st.listings[st.depth++];
+  l.dir = dir;
+  l.level = level;
+  l.next = 0;
+  // The working directory is `dir`, so its listing needs no path.
+  const char* failed = "opendir";
+  if (!read_dir_sorted(".", l.names, &failed)) {
+    perror_label(("\n" + std::string(failed)).c_str());
+    error("failed to open directory `%s'.\n", dir->abs.str);
+    return false;
+  }
+  return true;
+}
+
+// The innermost listing is done: the backend's say on the directory, its
+// arrays trimmed, and back to its parent unless it is where the walk
+// began. False when the package's scan stops.
+bool close_listing(std::size_t base) {
+  listing& l = st.listings[st.depth - 1];
+  dfileptr_t dir = l.dir;
+  l.names.clear();
+  if (apply_entry_reply(call_enddir(dir->pkg, dir, l.level), dir)) return false;
+  dir->subdirs().shrink_to_fit();
+  dir->files().shrink_to_fit();
+  --st.depth;
+  return st.depth == base || return_to(st.listings[st.depth - 1].dir);
 }
 
 // The texts a format export can name, in their fixed order: base name,
@@ -377,28 +432,30 @@ void export_format_args(const attrent& e, const package& pkg, std::string_view (
 
 }  // namespace
 
+// Depth first, each directory's entries in byte order, a subdirectory
+// listed as soon as it is met, as a recursive walk would; the directories
+// on the way down are held in `st.listings`.
 int process_package_dir(dfileptr_t dir, int level) {
-  pkgptr_t pkg = dir->pkg;
-  lookup_scope lookups(pkg);
-  if (!enter_directory(dir)) {
-    perror_label("\nchdir");
-    error("could not change to directory `%s'.\n", dir->abs.str);
-    return 1;
+  lookup_scope lookups(dir->pkg);
+  depth_scope walk;
+  if (!open_listing(dir, level)) return 1;
+  while (st.depth > walk.base()) {
+    listing& l = st.listings[st.depth - 1];
+    if (l.next == l.names.size()) {
+      if (!close_listing(walk.base())) return 1;
+      continue;
+    }
+    dfileptr_t sub = nullptr;
+    switch (scan_entry(l.dir, l.names[l.next++], l.level, sub)) {
+      case step::stop:
+        return 1;
+      case step::descend:
+        if (!open_listing(sub, 0)) return 1;
+        break;
+      case step::next:
+        break;
+    }
   }
-  listing_slot slot;
-  std::vector<std::string>& names = slot.names();
-  // The working directory is `dir`, so its listing needs no path.
-  if (!read_dir_sorted(".", names)) {
-    perror_label("\nopendir");
-    error("failed to open directory `%s'.\n", dir->abs.str);
-    return 1;
-  }
-  for (const std::string& name : names)
-    if (scan_entry(dir, name, level)) return 1;
-  names.clear();
-  if (apply_entry_reply(call_enddir(pkg, dir, level), dir)) return 1;
-  dir->subdirs().shrink_to_fit();
-  dir->files().shrink_to_fit();
   return 0;
 }
 

@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "common/diag.hpp"
+#include "common/stdstreams.hpp"
 #include "prep/tessel.hpp"
 #include "tessel/usage.hpp"
 
@@ -32,16 +33,16 @@ void commands_from_environment() {
 int main(int argc, char** argv) {
   try {
     diag.columns = columns_from_environment();
+    guard_standard_streams();
     if (argc != 2 || argv[1][0] == '-') {
       print_tessel_usage();
       return 1;
     }
     commands_from_environment();
     // The build scripts that call tessel learn of a failure by the status.
-    if (int rc = tessel_directory(argv[1])) {
-      std::printf("tessel %s failed with %d\n", argv[1], rc);
-      return 1;
-    }
+    const int rc = tessel_directory(argv[1]);
+    if (rc) std::printf("tessel %s failed with %d\n", argv[1], rc);
+    if (!standard_output_ok() || rc) return 1;
     return 0;
   } catch (const run_exit& e) {
     std::fflush(stdout);

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdarg>
 #include <cstdio>
 #include <string>
 
@@ -258,4 +259,70 @@ TEST_F(Reporters, PerrorLabel) {
   errno = ENOENT;
   perror_label("\nlstat");
   EXPECT_EQ(cap.text(), "\nlstat: No such file or directory\n");
+}
+
+namespace {
+
+// A message piece as a reader composes one before reporting it.
+std::string piece(const char* format, ...) {
+  va_list ap;
+  va_start(ap, format);
+  std::string s = vstrprintf(format, ap);
+  va_end(ap);
+  return s;
+}
+
+}  // namespace
+
+TEST_F(Reporters, ControlCharactersOfNamesAreEscaped) {
+  testutil::CaptureFd cap;
+  error("could not stat `%s'.\n", "a\nb\tc\x1b[31m\x7f\x01\x02" "d");
+  // The format's own tabs, newlines and layout marks keep their meaning;
+  // a mark passed as %c is layout, any other control character is not.
+  warning("%c%s%c line %d: bad %c.\n\tLink:\x02 %s\x02\n", SECT_MARK, "my\nfile.ctl", SECT_MARK, 3,
+          '\x1b', "/usr/lib/x\r");
+  info("processing package: %s ", "P\n");
+  info("\x01: done.\n");
+  EXPECT_EQ(cap.text(),
+            "\nERROR: could not stat `a\\nb\\tc\\x1b[31m\\x7f\\x01\\x02d'.\n"
+            "\nWARNING: my\\nfile.ctl line 3: bad \\x1b.\n"
+            "         Link: /usr/lib/x\\x0d\n"
+            "\nINFO: processing package: P\\n : done.\n");
+  EXPECT_EQ(diag.errors, 1);
+  EXPECT_EQ(diag.warnings, 1);
+}
+
+TEST_F(Reporters, FatalEscapesToo) {
+  testutil::CaptureFd cap;
+  EXPECT_THROW(fatal("no `%s'.\n", "x\ny"), run_exit);
+  EXPECT_EQ(cap.text(), "\nFATAL: no `x\\ny'.\n");
+}
+
+TEST(MessageText, FormatsLikePrintf) {
+  EXPECT_EQ(piece("[%-6s][%4s][%.2s][%*s][%-*d]", "a\n", "b", "x\ty", 3, "c", 4, 7),
+            "[a\\n   ][   b][x\\t][  c][7   ]");
+  EXPECT_EQ(piece("%d %i %ld %lld %u %lu %zu %x %X %o %5.1f %c %% %s", -1, 2, 3L, 4LL, 5u, 6UL,
+                  std::size_t{7}, 255u, 255u, 8u, 2.25, 'z', static_cast<const char*>(nullptr)),
+            "-1 2 3 4 5 6 7 ff FF 10   2.2 z % (null)");
+  // Plain formatting for paths and commands stays as it is.
+  EXPECT_EQ(strprintf("%s|%c", "a\nb", '\t'), "a\nb|\t");
+  EXPECT_EQ(escape_controls("ok \x1f\x7f\xc3\xa9"), "ok \\x1f\\x7f\xc3\xa9");
+}
+
+TEST_F(Reporters, ComposedPieceIsReportedAsItStands) {
+  testutil::CaptureFd cap;
+  // A reader composes its text first and reports it after the file and line.
+  const std::string text =
+      piece("exec(%c%s%c) failed with %d.\n", SECT_MARK, "rm -rf\n/", SECT_MARK, 1);
+  EXPECT_EQ(text, "exec(\x02rm -rf\\n/\x02) failed with 1.\n");
+  error("%c%s%c line %d: %s", SECT_MARK, "ctl\x1b", SECT_MARK, 4, text.c_str());
+  // Only a final argument is taken as the piece, and only once: as
+  // anything else it is text like any other.
+  const std::string again = piece("exec(%s)\n", "a\tb");
+  error("%s; %s", again.c_str(), again.c_str());
+  error("%s", again.c_str());
+  EXPECT_EQ(cap.text(),
+            "\nERROR: ctl\\x1b line 4: exec(rm -rf\\n/) failed with 1.\n"
+            "ERROR: exec(a\\tb)\\n; exec(a\\tb)\n"
+            "ERROR: exec(a\\tb)\\n");
 }

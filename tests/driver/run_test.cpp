@@ -2,7 +2,9 @@
 // the dist-directory checks and the warning/error decision.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
+#include <vector>
 
 #include "support/testutil.hpp"
 
@@ -141,6 +143,37 @@ TEST_F(DistRun, FlatModeScansDistAsOnePackage) {
   RunResult r = run({"-f"});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_TRUE(contains(testutil::unwrap(r.err), "INFO: found 1 package, totalling 2 files in 4 directories.\n")) << r.err;
+}
+
+// What print() writes must reach standard output; when it cannot, the run
+// fails instead of reporting success, and the text never lands in a file
+// the run opened.
+TEST_F(DistRun, OutputThatCannotBeWrittenFailsTheRun) {
+  testutil::write_file(t / "dist/tool/usr/bin/tool", "#!/bin/sh\n", 0755);
+  testutil::write_file(t / "ctl", "print(\"canary text\");\n");
+  const std::vector<std::string> args{"-d", t.path(), "-P", "PROD", "-V", "1.0", "-D", "A product",
+                                      "-p", t / "ctl"};
+  const std::string failed = "ERROR: failed to write to standard output.\n";
+
+  RunResult ok = testutil::run_program("mkxmlpkg", args);
+  EXPECT_EQ(ok.status, 0) << ok.err;
+  EXPECT_EQ(ok.out, "   canary text\n");
+  ASSERT_EQ(std::remove((t / "PROD.xml").c_str()), 0);
+
+  for (const testutil::ChildSetup& setup :
+       {testutil::ChildSetup{.stdout_path = "/dev/full"}, testutil::ChildSetup{.close_stdout = true}}) {
+    RunResult r = testutil::run_program_with("mkxmlpkg", args, setup);
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_TRUE(contains(r.err, failed)) << r.err;
+    EXPECT_FALSE(contains(r.err, "all done"));
+    EXPECT_FALSE(testutil::exists(t / "PROD.xml"));
+    EXPECT_EQ(testutil::list_tree(t.path()).find(".PROD"), std::string::npos);
+  }
+  // Nothing written, nothing lost: a closed standard output is no error then.
+  testutil::write_file(t / "ctl", "\n");
+  RunResult quiet = testutil::run_program_with("mkxmlpkg", args, {.close_stdout = true});
+  EXPECT_EQ(quiet.status, 0) << quiet.err;
+  EXPECT_NE(testutil::read_file(t / "PROD.xml").find("<"), std::string::npos);
 }
 
 }  // namespace

@@ -89,6 +89,22 @@ TEST_F(ModelTest, EntryHashesAreThoseOfTheirTexts) {
   commpaths_dup("/b/dist/pkg/usr/lib/x.so", e, p);
   EXPECT_EQ(e.path.sv(), "/usr/lib/x.so");
   EXPECT_EQ(e.nm.sv(), "x.so");
+  // Below a parent the hashes go on from the parent's: the same values.
+  for (opts.fmode = 0; opts.fmode < 2; ++opts.fmode) {
+    attrent root, usr, lib, x;
+    commpaths_dup(opts.fmode ? "/b/dist" : "/b/dist/pkg", root, p);
+    commpaths_dup(std::string(root.abs.sv()) + "/usr", usr, p, &root);
+    commpaths_dup(std::string(usr.abs.sv()) + "/lib", lib, p, &usr);
+    commpaths_dup(std::string(lib.abs.sv()) + "/x.so", x, p, &lib);
+    for (const attrent* a : {&usr, &lib, &x}) check(*a);
+    EXPECT_EQ(x.path.sv(), "/usr/lib/x.so");
+    EXPECT_EQ(x.nm.sv(), "x.so");
+    // A "parent" the path does not continue is not taken.
+    attrent other;
+    commpaths_dup("/b/dist/pkg/usrx", other, p, &lib);
+    check(other);
+  }
+  opts.fmode = 0;
 }
 
 TEST_F(ModelTest, FlatModeOnePackage) {
@@ -207,6 +223,24 @@ TEST_F(ModelTest, DuplicatePackages) {
   EXPECT_EQ(find_package("/pkg", nullptr), p);
 }
 
+TEST_F(ModelTest, DuplicateReportsPrintValuesWhole) {
+  new_package("/lib-2.1", "d", "LIB.X", "", 1);
+  new_cmpnt("base", "2.10", "v1.2 of it", "", 1);
+  testutil::CaptureFd cap;
+  new_package("/lib-2.1", "d", "OTHER.Y", "", 1);
+  new_cmpnt("base", "3.0", "New", "", 1);
+  EXPECT_EQ(cap.text(),
+            "\nERROR: Package directory '/lib-2.1' or name 'OTHER.Y' is already defined. The\n"
+            "    duplicate entry has:\n"
+            "         Directory         : /lib-2.1\n"
+            "         Package Name     : LIB.X\n"
+            "ERROR: Component 'base' is already defined. The duplicate entry has the\n"
+            "    following attributes:\n"
+            "         Name         : base\n"
+            "         Version         : 2.10\n"
+            "         Description     : v1.2 of it\n");
+}
+
 TEST_F(ModelTest, FindPackagePassesOverIgnored) {
   pkgptr_t a = new_package("/a", "d", "A", "", 0);
   pkgptr_t b = new_package("/b", "d", "B", "", 0);
@@ -221,6 +255,11 @@ TEST_F(ModelTest, FindPackagePassesOverIgnored) {
   pkgptr_t a2 = new_package("/a", "d", "A", "", 1);
   EXPECT_EQ(diag.errors, 0);
   EXPECT_EQ(find_package(nullptr, "A"), a2);
+  // The package made first wins, whichever text it matched.
+  EXPECT_EQ(find_package("/b", "A"), b);
+  EXPECT_EQ(find_package("/a", "B"), b);
+  b->flags |= pf::IGNORED;
+  EXPECT_EQ(find_package("/b", "A"), a2);
 }
 
 TEST_F(ModelTest, Components) {
@@ -236,7 +275,7 @@ TEST_F(ModelTest, Components) {
             "\nERROR: Component 'base' is already defined. The duplicate entry has the\n"
             "    following attributes:\n"
             "         Name         : base\n"
-            "         Version         : 1. 0\n"
+            "         Version         : 1.0\n"
             "         Description     : Base system\n");
   EXPECT_EQ(diag.errors, 1);
   EXPECT_EQ(c->version, "1.0");

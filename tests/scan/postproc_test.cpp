@@ -64,7 +64,10 @@ TEST_F(AssemblyTest, DeclarationsTheScanNeverMetAreLeftOut) {
 }
 
 TEST_F(AssemblyTest, JunkFilesWarnAndStay) {
-  for (const char* f : {"core", "core.123", ".x.swp", "x.bak", "x~", "core.txt", "x.swp", "core."})
+  // A core dump is "core" or "core." and digits only: core.5.gz is a
+  // manual page.
+  for (const char* f : {"core", "core.123", ".x.swp", "x.bak", "x~", "core.txt", "x.swp", "core.",
+                        "core.5.gz", "core.12a", "core.1.", "cores"})
     write_file(dist("j/d/") + f, "x");
   scan_all({"j"});
   EXPECT_EQ(run(), -1);
@@ -317,6 +320,18 @@ TEST_F(AssemblyTest, UnplacedPackagesAndCountChecks) {
                    "missing from the distribution tree, or the control file is incorrect. Please fix "
                    "one or the other.\n"));
   EXPECT_EQ(missing->flags, pf::DEFINED | pf::IGNORED);
+}
+
+// Names printed outside backquotes are never spaced apart at their dots.
+TEST_F(AssemblyTest, PackageNamesInReportsStayWhole) {
+  new_package("/a", "d", "LIB.1", "", 1);
+  new_package("/b", "d", "LIB.2", "", 1);
+  write_file(dist("a/usr/bin/x"), "x");
+  write_file(dist("b/usr/bin/x"), "x");
+  EXPECT_EQ(scan("a"), "\nINFO: processing package: LIB.1 : 1 file, 3 directories.\n");
+  scan_all({"b"});
+  EXPECT_EQ(run(), -1);
+  EXPECT_EQ(assembled, "\nWARNING: the file `/usr/bin/x' is duplicated in package(s): LIB.1 LIB.2\n");
 }
 
 TEST_F(AssemblyTest, FilesInSeveralPackagesAreNamedOnce) {

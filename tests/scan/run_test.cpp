@@ -71,6 +71,41 @@ TEST_F(ScanRun, BadEntriesAreReportedAndTheRunStops) {
   EXPECT_FALSE(testutil::exists(t / "P.xml"));
 }
 
+TEST_F(ScanRun, NamesNeverSplitAMessageNorReachTheTerminal) {
+  write_file(dist("p/usr/bin/ok"), "x", 0755);
+  const std::string bad = "bad\n\x1b[2Jname";
+  make_symlink("nowhere", dist("p/usr/bin/" + bad));
+  RunResult r = run();
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(contains(r.err, "ERROR: could not stat `" + dist("p/usr/bin/nowhere") +
+                                  "', which is what the symbolic link `" +
+                                  dist("p/usr/bin/bad\\n\\x1b[2Jname") + "' points to."))
+      << r.err;
+  EXPECT_EQ(r.err.find('\x1b'), std::string::npos);
+  EXPECT_FALSE(contains(r.err, "bad\n"));
+}
+
+TEST_F(ScanRun, LinkToARemovedTargetIsReportedWithBothPathsWhole) {
+  write_file(dist("p/usr/lib/libx.so.1"), "lib", 0755);
+  make_symlink("libx.so.1", dist("p/usr/lib/libx.so"));
+  write_file(t / "ctl", "package(\"/p\", \"Package P\", \"P\") { remove(\"/usr/lib/libx.so.1\"); }\n");
+  RunResult r = run({"-p", t / "ctl"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(contains(r.err, "Link : " + dist("p/usr/lib/libx.so") + " ")) << r.err;
+  EXPECT_TRUE(contains(r.err, "Target: " + dist("p/usr/lib/libx.so.1") + " ")) << r.err;
+}
+
+TEST_F(ScanRun, OnlyCoreDumpsAreCalledCoreFiles) {
+  write_file(dist("p/usr/share/man/cat5/core.5.gz"), "page");
+  write_file(dist("p/usr/share/doc/core.txt"), "text");
+  write_file(dist("p/var/tmp/core.4711"), "dump");
+  RunResult r = run();
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(contains(r.err, "WARNING: core file `/var/tmp/core.4711' in package `P'.\n")) << r.err;
+  EXPECT_FALSE(contains(r.err, "core.5.gz'"));
+  EXPECT_FALSE(contains(r.err, "core.txt'"));
+}
+
 TEST_F(ScanRun, SubpackageLoopInTheControlFileIsAnError) {
   write_file(dist("a/usr/bin/a"), "a", 0755);
   write_file(dist("b/usr/bin/b"), "b", 0755);

@@ -2,7 +2,9 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -278,6 +280,187 @@ std::optional<RunResult> run_unprivileged(const std::string& name, const std::ve
   wrapped.insert(wrapped.end(), args.begin(), args.end());
   RunResult r = run_program(kSetpriv, wrapped, opt);
   if ((r.status == 126 || r.status == 127) && r.out.empty() && r.err.starts_with("setpriv")) return std::nullopt;
+  return r;
+}
+
+}  // namespace testutil
+
+namespace testutil {
+
+namespace {
+
+// Names in the working directory, and whether each is a directory (not a link).
+std::vector<std::pair<std::string, bool>> entries_here() {
+  std::vector<std::pair<std::string, bool>> out;
+  DIR* d = opendir(".");
+  if (!d) return out;
+  while (struct dirent* e = readdir(d)) {
+    std::string n = e->d_name;
+    if (n == "." || n == "..") continue;
+    struct stat st;
+    bool dir = lstat(n.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    out.emplace_back(n, dir);
+  }
+  closedir(d);
+  return out;
+}
+
+}  // namespace
+
+void remove_deep_tree(const std::string& root) {
+  int home = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  chmod(root.c_str(), 0700);
+  if (chdir(root.c_str()) != 0) {
+    close(home);
+    return;
+  }
+  std::vector<std::string> down;  // names from root to the working directory
+  // A directory that cannot be entered or removed ends the walk, which
+  // would otherwise come back to it for ever.
+  for (bool stuck = false; !stuck;) {
+    std::string sub;
+    for (const auto& [name, dir] : entries_here()) {
+      if (!dir)
+        unlink(name.c_str());
+      else if (sub.empty())
+        sub = name;
+    }
+    if (!sub.empty()) {
+      chmod(sub.c_str(), 0700);
+      stuck = chdir(sub.c_str()) != 0;
+      if (!stuck) down.push_back(sub);
+      continue;
+    }
+    if (down.empty() || chdir("..") != 0) break;
+    stuck = rmdir(down.back().c_str()) != 0;
+    down.pop_back();
+  }
+  if (home >= 0) {
+    if (fchdir(home) != 0) ADD_FAILURE() << "cannot return to the working directory";
+    close(home);
+  }
+  rmdir(root.c_str());
+}
+
+int make_nested_dirs(const std::string& root, int depth, const std::string& name) {
+  int cur = open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  for (int i = 0; i < depth && cur >= 0; ++i) {
+    if (mkdirat(cur, name.c_str(), 0755) != 0) ADD_FAILURE() << "mkdir at level " << i;
+    int next = openat(cur, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    close(cur);
+    cur = next;
+  }
+  if (cur < 0) ADD_FAILURE() << "cannot make " << depth << " levels below " << root;
+  return cur;
+}
+
+}  // namespace testutil
+
+namespace testutil {
+
+namespace {
+
+// The user nobody's ids; false when there is no such user.
+bool nobody_ids(uid_t& uid, gid_t& gid) {
+  struct passwd* pw = getpwnam("nobody");
+  if (!pw) return false;
+  uid = pw->pw_uid;
+  gid = pw->pw_gid;
+  return true;
+}
+
+// In the child: standard output as `setup` asks, then the user.
+bool apply_setup(const ChildSetup& setup) {
+  if (setup.close_stdout) {
+    close(1);
+  } else if (!setup.stdout_path.empty()) {
+    int fd = open(setup.stdout_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0 || dup2(fd, 1) < 0) return false;
+    close(fd);
+  }
+  if (setup.as_nobody) {
+    uid_t uid;
+    gid_t gid;
+    if (!nobody_ids(uid, gid) || setgroups(0, nullptr) != 0 || setgid(gid) != 0 ||
+        setuid(uid) != 0)
+      return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool can_run_as_nobody() {
+  uid_t uid;
+  gid_t gid;
+  return geteuid() == 0 && nobody_ids(uid, gid);
+}
+
+RunResult run_program_with(const std::string& name, const std::vector<std::string>& args,
+                           const ChildSetup& setup, const RunOptions& opt) {
+  RunResult r;
+  std::string exe = name.find('/') == std::string::npos ? bin_dir() + "/" + name : name;
+  int outp[2], errp[2];
+  if (pipe(outp) || pipe(errp)) {
+    ADD_FAILURE() << "pipe failed";
+    return r;
+  }
+  std::vector<std::string> env;
+  for (char** e = environ; *e; ++e) {
+    std::string kv = *e;
+    std::string k = kv.substr(0, kv.find('='));
+    if (k == "COLUMNS" || opt.env.count(k) ||
+        std::find(opt.unset.begin(), opt.unset.end(), k) != opt.unset.end())
+      continue;
+    env.push_back(kv);
+  }
+  for (const auto& [k, v] : opt.env) env.push_back(k + "=" + v);
+  std::vector<char*> envp, argv;
+  for (std::string& s : env) envp.push_back(s.data());
+  envp.push_back(nullptr);
+  std::vector<std::string> argstore{name.substr(name.rfind('/') + 1)};
+  argstore.insert(argstore.end(), args.begin(), args.end());
+  for (std::string& s : argstore) argv.push_back(s.data());
+  argv.push_back(nullptr);
+
+  pid_t pid = fork();
+  if (pid == 0) {
+    int devnull = open("/dev/null", O_RDONLY);
+    dup2(devnull, 0);
+    dup2(outp[1], 1);
+    dup2(errp[1], 2);
+    for (int fd : {devnull, outp[0], outp[1], errp[0], errp[1]}) close(fd);
+    if (!opt.cwd.empty() && chdir(opt.cwd.c_str()) != 0) _exit(126);
+    if (!apply_setup(setup)) _exit(125);
+    execve(exe.c_str(), argv.data(), envp.data());
+    _exit(127);
+  }
+  close(outp[1]);
+  close(errp[1]);
+  struct pollfd fds[2] = {{outp[0], POLLIN, 0}, {errp[0], POLLIN, 0}};
+  std::string* sinks[2] = {&r.out, &r.err};
+  int open_fds = 2;
+  char buf[65536];
+  while (open_fds > 0) {
+    if (poll(fds, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+      ssize_t n = read(fds[i].fd, buf, sizeof buf);
+      if (n > 0) {
+        sinks[i]->append(buf, n);
+      } else {
+        close(fds[i].fd);
+        fds[i].fd = -1;
+        --open_fds;
+      }
+    }
+  }
+  int st = 0;
+  waitpid(pid, &st, 0);
+  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
   return r;
 }
 

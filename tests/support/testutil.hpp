@@ -90,3 +90,38 @@ std::optional<RunResult> run_unprivileged(const std::string& name, const std::ve
                                           const std::string& tree, const RunOptions& opt = {});
 
 }  // namespace testutil
+
+namespace testutil {
+
+/// Removes `root` and everything in it, at any depth: it walks by names
+/// from the working directory, so no path grows with the depth and no
+/// frame is kept per level. The working directory is kept.
+void remove_deep_tree(const std::string& root);
+
+/// Makes `depth` directories named `name`, each inside the one before,
+/// below the existing directory `root`; returns an open descriptor of the
+/// innermost one (the caller closes it), or -1.
+int make_nested_dirs(const std::string& root, int depth, const std::string& name);
+
+}  // namespace testutil
+
+namespace testutil {
+
+/// What run_program_with changes in the child before the program starts.
+struct ChildSetup {
+  std::string stdout_path;    ///< standard output goes to this file ("" = captured as usual)
+  bool close_stdout = false;  ///< standard output closed
+  bool as_nobody = false;     ///< run as the user nobody (needs root)
+};
+
+/// run_program with the changes of `setup`; standard error is captured as
+/// usual, standard output only when it is not redirected or closed.
+RunResult run_program_with(const std::string& name, const std::vector<std::string>& args,
+                           const ChildSetup& setup, const RunOptions& opt = {});
+
+/// True when this process may run programs as the user nobody: it is root
+/// and the user exists. Tests of what an unprivileged user cannot read
+/// skip otherwise (root reads everything).
+bool can_run_as_nobody();
+
+}  // namespace testutil

@@ -311,15 +311,15 @@ TEST_F(KestFinal, NamesTheInputFilesCannotHold) {
   EXPECT_EQ(diag.errors, 7);
   const std::string in = "in package `TOOLS', the ";
   const std::string cannot = "' cannot be written to the KEST input files, because its ";
-  EXPECT_TRUE(contains(err, in + "file `/usr/e" + cannot + "export `/opt/e\nx' contains a newline.\n"));
-  EXPECT_TRUE(contains(err, in + "file `/usr/g" + cannot + "flags text `a\nb' contains a newline.\n"));
-  EXPECT_TRUE(contains(err, in + "file `/usr/g" + cannot + "owner `o\nwn' contains a newline.\n"));
+  EXPECT_TRUE(contains(err, in + "file `/usr/e" + cannot + "export `/opt/e\\nx' contains a newline.\n"));
+  EXPECT_TRUE(contains(err, in + "file `/usr/g" + cannot + "flags text `a\\nb' contains a newline.\n"));
+  EXPECT_TRUE(contains(err, in + "file `/usr/g" + cannot + "owner `o\\nwn' contains a newline.\n"));
   EXPECT_TRUE(contains(err, in + "symbolic link `/usr/l" + cannot +
-                                "target `/usr/line\nbreak' contains a newline.\n"));
+                                "target `/usr/line\\nbreak' contains a newline.\n"));
   EXPECT_TRUE(contains(err, "in package `TOOLS', the file `/usr/a:b' would be written as "
                             "`/usr/a_b', because its name contains a `:', but another entry of "
                             "the package has that name already.\n"));
-  EXPECT_TRUE(contains(err, "in package `TOOLS', the file `/usr/line\nbreak' cannot be written "
+  EXPECT_TRUE(contains(err, "in package `TOOLS', the file `/usr/line\\nbreak' cannot be written "
                             "to the KEST input files, because its path contains a newline.\n"));
   EXPECT_TRUE(contains(err, "the package name `SL/ASH' (from the package directory `/slash') "
                             "cannot name an output file, because it contains a `/'.\n"));

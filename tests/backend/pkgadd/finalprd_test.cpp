@@ -324,9 +324,9 @@ TEST_F(PkgaddTest, VerifyRefusesWhatThePrototypeCannotCarry) {
                 "file `/opt/a=b" + cannot + "its path contains " + why + in +
                 "export `/usr/bin/e x' of the file `/opt/e" + cannot + "it contains " + why +
                 "ERROR: in package `BASE': could not getgrgid(4000222) for file `./opt/g'.\n" + in +
-                "symbolic link `/opt/link" + cannot + "its target `/opt/x\ty' contains " + why +
+                "symbolic link `/opt/link" + cannot + "its target `/opt/x\\ty' contains " + why +
                 in + "owner or group `my user' of the file `/opt/o" + cannot + "it contains " +
-                why + in + "file `/opt/x\ty" + cannot + "its path contains " + why +
+                why + in + "file `/opt/x\\ty" + cannot + "its path contains " + why +
                 "ERROR: the package name `BAD=PKG' cannot be used as an installation class, "
                 "because it contains " + why +
                 "ERROR: the directory `/bad pkg' of package `BAD=PKG" + cannot + "it contains " + why);
