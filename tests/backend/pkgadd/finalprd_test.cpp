@@ -278,8 +278,8 @@ TEST_F(PkgaddTest, VerifyRefusesValuesThePkginfoSetAndDependFilesCannotCarry) {
   const std::string pkginfo = " cannot be written to a pkginfo file, because it contains ";
   EXPECT_EQ(err.text(),
             "\nERROR: the description `Set \"one\"' (from option -D)" + pkginfo + "a double quote.\n"
-            "ERROR: the version `1\n0' (from option -V)" + pkginfo + "a newline.\n"
-            "ERROR: the component version `1\n0' (from the component() statement of `one')" +
+            "ERROR: the version `1\\n0' (from option -V)" + pkginfo + "a newline.\n"
+            "ERROR: the component version `1\\n0' (from the component() statement of `one')" +
                 pkginfo + "a newline.\n"
             "ERROR: the category `cat\"x' (from the component() statement of `one')" + pkginfo +
                 "a double quote.\n"
@@ -289,7 +289,7 @@ TEST_F(PkgaddTest, VerifyRefusesValuesThePkginfoSetAndDependFilesCannotCarry) {
                 "a double quote.\n"
             "ERROR: the dependency `co re' (from a dependency() statement of `two') cannot be "
             "written to a depend file, because it contains a blank.\n"
-            "ERROR: the description `Old\nparts' (from a replaces() statement of `two') cannot be "
+            "ERROR: the description `Old\\nparts' (from a replaces() statement of `two') cannot be "
             "written to a depend file, because it contains a newline.\n");
 }
 
