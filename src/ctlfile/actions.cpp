@@ -13,7 +13,6 @@
 #include "common/namecache.hpp"
 #include "common/strutil.hpp"
 #include "ctlfile/lexer.hpp"
-#include "driver/options.hpp"
 #include "driver/run.hpp"
 #include "model/settings.hpp"
 #include "prep/autoprep.hpp"
@@ -69,6 +68,15 @@ attrent& add_to_all(const std::string& pattern, std::vector<attrent>& array, int
   a.path = newpath_dup(pattern);
   if (pathmatch) a.aflags |= af::PATHMATCH;
   return a;
+}
+
+/// The row a set() names: the program's own options first, then those of
+/// every backend, selected or not.
+const option* option_row(const CtlReader& rd, const char* name) {
+  if (const option* o = find_option(rd.options, name)) return o;
+  for (const backend& b : registry.backends)
+    if (const option* o = find_option(b.opts, name)) return o;
+  return nullptr;
 }
 
 void set_owner_or_group(CtlReader& rd, const std::string& name, bool owner) {
@@ -160,7 +168,17 @@ void act_backend(CtlReader& rd, const std::string& name) {
 }
 
 void act_set(CtlReader& rd, const std::string& name, const std::string& value) {
-  if (rd.condtrue()) set_option(name.c_str(), value.c_str());
+  if (!rd.condtrue()) return;
+  switch (set_option(option_row(rd, name.c_str()), value.c_str())) {
+    case set_result::done:
+      break;
+    case set_result::unknown:
+      ctl_error(rd, "invalid option `%s'.\n", name.c_str());
+      break;
+    case set_result::invalid_value:
+      ctl_error(rd, "invalid value `%s' for option `%s'.\n", value.c_str(), name.c_str());
+      break;
+  }
 }
 
 void act_set_number(CtlReader& rd, const std::string& name, int value) {

@@ -2,6 +2,7 @@
 // components, entries with their attributes, patterns, lists, and the
 // errors that stop or abort the parse.
 #include "ctl_fixture.hpp"
+#include "support/testutil.hpp"
 
 namespace {
 
@@ -248,6 +249,34 @@ TEST_F(ActionsTest, SettingsActInBothPasses) {
       "\nWARNING: t.ctl line 6: twice\n";
   EXPECT_EQ(r.err, "\n" + once + "\n" + once);
   EXPECT_EQ(model.packages.size(), 1u);  // made in the second pass only
+}
+
+// set() finds a row by its long name in the program's own table, then in
+// every backend's; a row the control file cannot set is no option to it.
+TEST_F(ActionsTest, SetFindsRowsByLongName) {
+  opts.fmode = 1;
+  ParseResult r = parse(
+      "set(\"flat-mode\", \"0\")\n"
+      "set(\"product-code\", \"NEW\")\n"
+      "set(\"all-early\", \"017\")\n"
+      "set(\"dont-harden-symlinks\", \"x\")\n"
+      "set(\"backend\", \"xml\")\n"
+      "set(\"control-file\", \"other.ctl\")\n"
+      "set(\"no-such-option\", \"1\")\n"
+      "set(\"flat-mode\", \"yes\")\n",
+      1);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(opts.fmode, 0);
+  EXPECT_EQ(*opts.prdcode, "NEW");
+  EXPECT_EQ(opts.rmode, 15);
+  EXPECT_EQ(diag.errors, 5);
+  // A backend's option is found with no backend selected.
+  EXPECT_EQ(r.err,
+            "\nERROR: t.ctl line 4: invalid value `x' for option `dont-harden-symlinks'.\n"
+            "ERROR: t.ctl line 5: invalid option `backend'.\n"
+            "ERROR: t.ctl line 6: invalid option `control-file'.\n"
+            "ERROR: t.ctl line 7: invalid option `no-such-option'.\n"
+            "ERROR: t.ctl line 8: invalid value `yes' for option `flat-mode'.\n");
 }
 
 TEST_F(ActionsTest, FirstPassAndFalseConditionsCreateNothing) {

@@ -147,7 +147,7 @@ TEST_F(ReaderTest, ControlFilePassEntersTheDistDirectory) {
   char before[4096];
   ASSERT_TRUE(getcwd(before, sizeof before));
   testutil::CaptureFd out(1), err;
-  EXPECT_EQ(parse_control_file(0), 0);
+  EXPECT_EQ(parse_control_file(0, globalopts), 0);
   char after[4096];
   ASSERT_TRUE(getcwd(after, sizeof after));
   EXPECT_STREQ(before, after);
@@ -179,7 +179,7 @@ TEST_F(ReaderTest, ControlFileSetupFailuresEndTheRun) {
     testutil::CaptureFd err;
     int status = 0;
     try {
-      parse_control_file(1);
+      parse_control_file(1, globalopts);
     } catch (const run_exit& e) {
       status = e.status;
     }
