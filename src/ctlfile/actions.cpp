@@ -79,6 +79,16 @@ const option* option_row(const CtlReader& rd, const char* name) {
   return nullptr;
 }
 
+/// A link the control file creates is a symbolic link like one the scan
+/// finds, its target held as the scan holds a target: the full path on the
+/// build system, a relative target taken from the link's directory.
+void make_created_link(dfile& e, const package& pkg, const std::string& target) {
+  e.aflags |= af::CREATED | af::SYMLINK;
+  const std::string_view abs = e.abs.sv();
+  const std::string_view linkdir = abs.substr(0, std::min(abs.rfind('/'), abs.size()));
+  if (auto full = link_target_path(pkg, linkdir, target)) e.target = newpath_dup(*full);
+}
+
 void set_owner_or_group(CtlReader& rd, const std::string& name, bool owner) {
   attrent* e = body_entry(rd);
   if (!e) return;
@@ -392,10 +402,7 @@ bool act_symlink_open(CtlReader& rd, int create, int isdir, const std::string& n
   const std::string path = strxcat(p->dir.sv(), name);
   dfileptr_t e = isdir ? add_new_directory(path, p, 1) : add_new_file(path, p, 1);
   e->aflags |= af::CTL_SYMLINK;
-  if (create) {
-    e->aflags |= af::CREATED;
-    e->target = newpath_dup(target);
-  }
+  if (create) make_created_link(*e, *p, target);
   rd.ctx.ctxentry = e;
   return true;
 }
@@ -540,14 +547,16 @@ void act_autostrip(CtlReader& rd, int strip, int mcs, const std::string& text) {
 void act_format_mansource(CtlReader& rd, const std::string& dir) {
   if (!rd.acts() || opts.dtessel == 0) return;
   if (int r = tessel_directory(dir.c_str()); r != 0)
-    ctl_error(rd, "format_mansource(%s) failed with %d.\n", dir.c_str(), r);
+    ctl_error(rd, "format_mansource(%c%s%c) failed with %d.\n", SECT_MARK, dir.c_str(), SECT_MARK,
+              r);
 }
 
 void act_compress_texinfo(CtlReader& rd, const std::string& dir) {
   if (!rd.acts() || opts.dtexi == 0) return;
   const std::string path = str_or_empty(opts.distdir) + "/" + dir;
   if (int r = texi_directory(path.c_str()); r != 0)
-    ctl_error(rd, "compress_texinfo(%s) failed with %d.\n", dir.c_str(), r);
+    ctl_error(rd, "compress_texinfo(%c%s%c) failed with %d.\n", SECT_MARK, dir.c_str(), SECT_MARK,
+              r);
 }
 
 void act_exists(CtlReader& rd, const std::string& path, int warnonly) {

@@ -121,7 +121,8 @@ void ctl_warning(CtlReader& rd, const char* format, ...) {
 
 void ctl_yyerror(CtlReader& rd, const char* msg) {
   std::fflush(stdout);
-  std::fprintf(stderr, "\nERROR: %s line %d: %s\n", rd.msg_file().c_str(), rd.msg_line(), msg);
+  std::fprintf(stderr, "\nERROR: %s line %d: %s\n", escape_controls(rd.msg_file()).c_str(),
+               rd.msg_line(), msg);
 }
 
 const char* ctlfilenm() { return ctl.msg_file().c_str(); }

@@ -294,8 +294,11 @@ step scan_file(const package_walk& w, dfileptr_t dir, pkgptr_t pkg, const entry_
   f->parent = dir;
   f->pkg = pkg;
   f->sflags |= sf::SCANNED;
-  if (info.link) f->aflags |= af::SYMLINK;
-  if (f->aflags & af::SYMLINK) f->target = w.tgtbuf.empty() ? path_t{} : newpath_dup(w.tgtbuf);
+  // A link the control file created keeps its own target.
+  if (info.link) {
+    f->aflags |= af::SYMLINK;
+    f->target = newpath_dup(w.tgtbuf);
+  }
   dir->files().push_back(f);
   take_owner_and_mode(f, info);
   f->ino = info.ino;

@@ -131,8 +131,9 @@ package("/base", "Base", "base") {
 
   dfileptr_t link = file_named("/usr/bin/l");
   ASSERT_NE(link, nullptr);
-  EXPECT_EQ(link->aflags, af::CTL_SYMLINK | af::CREATED | af::PHASE | af::PRIVATE);
-  EXPECT_EQ(link->target.sv(), "x");
+  EXPECT_EQ(link->aflags,
+            af::CTL_SYMLINK | af::CREATED | af::SYMLINK | af::PHASE | af::PRIVATE);
+  EXPECT_EQ(link->target.sv(), "/d/base/usr/bin/x");
   EXPECT_EQ(link->sflags, 0u);
 
   ASSERT_EQ(model.dirs.size(), 3u);
@@ -277,6 +278,20 @@ TEST_F(ActionsTest, SetFindsRowsByLongName) {
             "ERROR: t.ctl line 6: invalid option `control-file'.\n"
             "ERROR: t.ctl line 7: invalid option `no-such-option'.\n"
             "ERROR: t.ctl line 8: invalid value `yes' for option `flat-mode'.\n");
+}
+
+// A directory a prep statement names is shown whole: the layout never
+// cuts it at its dots.
+TEST_F(ActionsTest, FailedPrepStatementsShowTheirDirectoryWhole) {
+  testutil::TempDir base;
+  testutil::make_dirs(base / "dist/f.d");
+  testutil::write_file(base / "dist/f.info", "not a directory\n");
+  opts.distdir = base / "dist";
+  ParseResult r = parse("prepare(\"p\") {\n  format_mansource(\"../..\")\n"
+                        "  compress_texinfo(\"f.d/../f.info\")\n}\n");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "\nERROR: t.ctl line 2: format_mansource(../..) failed with -2.\n"
+                   "ERROR: t.ctl line 3: compress_texinfo(f.d/../f.info) failed with -1.\n");
 }
 
 TEST_F(ActionsTest, FirstPassAndFalseConditionsCreateNothing) {
