@@ -12,7 +12,8 @@ if(CORVANE_FUZZ)
   # that turn any memory fault or undefined behaviour into a crash.
   set(CORVANE_FUZZ_FLAGS -fsanitize=address,undefined -fno-sanitize-recover=undefined
       -fno-omit-frame-pointer)
-  foreach(lib corvane_common corvane_manfmt corvane_core)
+  get_property(libs GLOBAL PROPERTY CORVANE_LIBRARIES)
+  foreach(lib ${libs} corvane_alloc)
     target_compile_options(${lib} PRIVATE -fsanitize=fuzzer-no-link ${CORVANE_FUZZ_FLAGS})
   endforeach()
   target_link_options(corvane PRIVATE -fsanitize=fuzzer-no-link ${CORVANE_FUZZ_FLAGS})
@@ -20,5 +21,7 @@ if(CORVANE_FUZZ)
   add_executable(ctlfile_fuzzer fuzz/ctlfile_fuzzer.cpp)
   target_compile_options(ctlfile_fuzzer PRIVATE -fsanitize=fuzzer ${CORVANE_FUZZ_FLAGS})
   target_link_options(ctlfile_fuzzer PRIVATE -fsanitize=fuzzer ${CORVANE_FUZZ_FLAGS})
-  target_link_libraries(ctlfile_fuzzer PRIVATE corvane_core)
+  # What a run reads the control file with: fuzz_input.hpp starts it as the driver does.
+  target_link_libraries(ctlfile_fuzzer PRIVATE corvane_driver corvane_ctlfile corvane_backend
+    corvane_model corvane_common)
 endif()

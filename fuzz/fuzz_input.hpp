@@ -9,6 +9,7 @@
 #include "backend/backend.hpp"
 #include "common/diag.hpp"
 #include "ctlfile/reader.hpp"
+#include "driver/options.hpp"
 #include "driver/run.hpp"
 #include "model/settings.hpp"
 
@@ -25,8 +26,8 @@ inline int read_fuzz_input(std::string_view text, const std::string& jail) {
   ctl.include_jail = jail;
   int status = 0;
   try {
-    parse_text(jail + "/input.ctl", text, 1);
-    parse_text(jail + "/input.ctl", text, 0);
+    parse_text(jail + "/input.ctl", text, 1, globalopts);
+    parse_text(jail + "/input.ctl", text, 0, globalopts);
   } catch (const run_exit& e) {
     status = e.status;
   }

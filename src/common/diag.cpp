@@ -11,6 +11,11 @@
 
 Diagnostics diag;
 
+void reset_diagnostics() {
+  close_debug();
+  diag = Diagnostics{};
+}
+
 void exit_run(int status) { throw run_exit{status}; }
 
 namespace {
@@ -144,16 +149,12 @@ void append_unsigned(std::string& out, const conversion& c, va_list& ap) {
   else append_number(out, c, va_arg(ap, unsigned));
 }
 
-// A text argument as shown: its control characters escaped, unless it is
-// the piece composed last, whose own are the format's.
-void append_text(std::string& out, const conversion& c, const char* arg, bool may_be_piece) {
+// A text argument as shown: its control characters escaped.
+void append_text(std::string& out, const conversion& c, const char* arg) {
   std::string_view text = arg ? arg : "(null)";
   if (c.precision >= 0) text = text.substr(0, c.precision);
   std::string shown;
-  if (may_be_piece && !diag.piece.empty() && text == diag.piece)
-    shown.assign(text);
-  else
-    append_escaped(shown, text);
+  append_escaped(shown, text);
   append_padded(out, shown, c.width, c.left);
 }
 
@@ -198,8 +199,7 @@ void append_other(std::string& out, const conversion& c, va_list& args) {
 // an argument text brings (a newline or an escape in a file name) is
 // written as \n, \t or \xHH, so a name can neither split a message nor
 // reach the terminal as a command. The format's own newlines and tabs, and
-// the layout marks passed as %c, stay. A final %s that is exactly the
-// message piece composed last (already escaped) is taken as it stands.
+// the layout marks passed as %c, stay.
 std::string format_message(const char* format, va_list ap) {
   std::string out;
   va_list args;
@@ -214,7 +214,7 @@ std::string format_message(const char* format, va_list ap) {
     if (c.conv == '%')
       out += '%';
     else if (c.conv == 's')
-      append_text(out, c, va_arg(args, const char*), *f == '\0');
+      append_text(out, c, va_arg(args, const char*));
     else if (c.conv == 'c')
       append_char(out, c, static_cast<char>(va_arg(args, int)));
     else
@@ -233,15 +233,22 @@ std::string escape_controls(std::string_view text) {
   return out;
 }
 
-std::string vstrprintf(const char* format, va_list ap) {
-  diag.piece = format_message(format, ap);
-  return diag.piece;
-}
+std::string vstrprintf(const char* format, va_list ap) { return vformat(format, ap); }
 
 std::string strprintf(const char* format, ...) {
   va_list ap;
   va_start(ap, format);
   std::string s = vformat(format, ap);
+  va_end(ap);
+  return s;
+}
+
+std::string vmessage_text(const char* format, va_list ap) { return format_message(format, ap); }
+
+std::string message_text(const char* format, ...) {
+  va_list ap;
+  va_start(ap, format);
+  std::string s = format_message(format, ap);
   va_end(ap);
   return s;
 }
@@ -414,44 +421,57 @@ int jprintf(int col, int indent, FILE* stream, const char* format, ...) {
 
 namespace {
 
-// Shared by error, warning and info: `kind` is 0, 1 or 2.
-void report(int kind, const char* prefix, int* counter, const char* format, va_list ap) {
-  const bool cont = format[0] == CONT_MARK;
-  std::string text = format_message(cont ? format + 1 : format, ap);
-  diag.piece.clear();
+// Prints one report's text: a continuation goes on where the last report
+// of its kind ended, anything else starts with the kind's label.
+void put_report(report_kind kind, bool cont, const std::string& text) {
+  static constexpr const char* labels[] = {"ERROR:", "WARNING:", "INFO:"};
+  const int k = static_cast<int>(kind);
   int col;
   if (cont) {
-    col = diag.kindcol[kind];
+    col = diag.kindcol[k];
   } else {
-    if (diag.lasttype != kind) std::fputc('\n', stderr);
-    std::fputs(prefix, stderr);
-    col = static_cast<int>(std::strlen(prefix));
-    if (counter) ++*counter;
+    if (diag.lasttype != k) std::fputc('\n', stderr);
+    std::fputs(labels[k], stderr);
+    col = static_cast<int>(std::strlen(labels[k]));
+    if (kind == report_kind::error) ++diag.errors;
+    if (kind == report_kind::warning) ++diag.warnings;
   }
-  diag.kindcol[kind] = jputs(col, 4, stderr, text);
-  diag.lasttype = kind;
+  diag.kindcol[k] = jputs(col, 4, stderr, text);
+  diag.lasttype = k;
+}
+
+// Shared by error, warning and info.
+void report(report_kind kind, const char* format, va_list ap) {
+  const bool cont = format[0] == CONT_MARK;
+  put_report(kind, cont, format_message(cont ? format + 1 : format, ap));
 }
 
 }  // namespace
 
+void report_at(report_kind kind, std::string_view prefix, const char* format, va_list ap) {
+  std::string text(prefix);
+  text += format_message(format, ap);
+  put_report(kind, false, text);
+}
+
 void error(const char* format, ...) {
   va_list ap;
   va_start(ap, format);
-  report(0, "ERROR:", &diag.errors, format, ap);
+  report(report_kind::error, format, ap);
   va_end(ap);
 }
 
 void warning(const char* format, ...) {
   va_list ap;
   va_start(ap, format);
-  report(1, "WARNING:", &diag.warnings, format, ap);
+  report(report_kind::warning, format, ap);
   va_end(ap);
 }
 
 void info(const char* format, ...) {
   va_list ap;
   va_start(ap, format);
-  report(2, "INFO:", nullptr, format, ap);
+  report(report_kind::info, format, ap);
   va_end(ap);
 }
 
@@ -462,7 +482,6 @@ void fatal(const char* format, ...) {
   va_start(ap, format);
   std::string text = format_message(f, ap);
   va_end(ap);
-  diag.piece.clear();
   std::fputs("\nFATAL:", stderr);
   jputs(6, 4, stderr, text);
   exit_run(1);

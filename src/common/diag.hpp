@@ -13,8 +13,8 @@ inline constexpr char CONT_MARK = '\x01';
 /// A pair of these bytes encloses text that must stay on one line.
 inline constexpr char SECT_MARK = '\x02';
 
-/// Process-wide reporting state; a test starts fresh with `diag = Diagnostics{}`
-/// (after closing any debug file with `set_debug`-less `close_debug()`).
+/// The reporting state of a run: one per process, `diag`, defined in
+/// diag.cpp; reset_diagnostics() puts it back.
 struct Diagnostics {
   int errors = 0;     ///< error reports so far (continuations not counted)
   int warnings = 0;   ///< warning reports so far
@@ -23,10 +23,12 @@ struct Diagnostics {
   int kindcol[3] = {0, 0, 0};  ///< column where the last report of each kind ended
   FILE* dbgfile = nullptr;     ///< debug stream; null means debugging is off
   int dbglevel = 0;            ///< debug threshold
-  std::string piece;           ///< the message piece vstrprintf composed last
 };
 
 extern Diagnostics diag;
+
+/// Closes the debug file and puts the reporting state back to its start.
+void reset_diagnostics();
 
 /// Thrown to end the run with a status; main() catches it and returns the
 /// status, tests catch it to check what was reported.
@@ -41,13 +43,14 @@ struct run_exit {
 
 /// printf-style formatting into a std::string of any length.
 std::string strprintf(const char* format, ...) CORVANE_PRINTF(1, 2);
-/// A piece of a message composed before it is reported (a reader's
-/// "file line N: " before its own text): formatted as the reporters format,
-/// every control character of an argument text escaped, the format's own
-/// kept. When the piece is then the final %s of a report, it is taken as it
-/// stands rather than escaped a second time, so its own line ends and
-/// layout marks keep their meaning.
+/// The same on a va_list.
 std::string vstrprintf(const char* format, va_list ap);
+/// A message text composed before it is printed by other means than the
+/// reporters (a parse error): formatted as the reporters format, every
+/// control character of an argument text escaped, the format's own kept.
+std::string message_text(const char* format, ...) CORVANE_PRINTF(1, 2);
+/// The same on a va_list.
+std::string vmessage_text(const char* format, va_list ap);
 /// `text` with every control character (below 0x20, and 0x7f) written as
 /// \n, \t or \xHH: how messages show names.
 std::string escape_controls(std::string_view text);
@@ -65,6 +68,14 @@ void error(const char* format, ...) CORVANE_PRINTF(1, 2);
 void warning(const char* format, ...) CORVANE_PRINTF(1, 2);
 /// Informational report, not counted.
 void info(const char* format, ...) CORVANE_PRINTF(1, 2);
+
+/// The kinds of report that report_at makes.
+enum class report_kind { error, warning, info };
+/// A report of `kind` (counted as error() and warning() count) whose text
+/// is `prefix` followed by the formatted text. The prefix is taken as it
+/// stands, so it must already be safe: a place such as "file line N: "
+/// whose name the caller escaped. Never a continuation.
+void report_at(report_kind kind, std::string_view prefix, const char* format, va_list ap);
 /// Writes the text unchanged to the debug file when `level` <= the debug level.
 void debug(int level, const char* format, ...) CORVANE_PRINTF(2, 3);
 /// True when debug(level, ...) would write anything; lets hot paths skip formatting.

@@ -13,81 +13,24 @@
 #include "common/diag.hpp"
 #include "common/strutil.hpp"
 
+OutOfMemory oom;
+
 namespace {
 
 constexpr std::size_t ARENA_BLOCK = page_block::HUGE_PAGE;
 // Texts larger than this get a block of their own, so that the rest of the
 // current block is not thrown away.
 constexpr std::size_t ARENA_OWN_BLOCK = ARENA_BLOCK / 4;
-// Given back when memory runs out, so that the fatal report can still
-// format and print its message.
-constexpr std::size_t RESERVE_SIZE = 256 * 1024;
-
-void* reserve = nullptr;
-// Size of the request that made operator new call the new-handler.
-std::size_t failed_request = 0;
 
 [[noreturn]] void end_after_report() { _exit(1); }
 
-// Readies the fatal report of a failed allocation: gives back the reserve
-// so the report can format its message, and makes sure the run ends with
-// status 1 even if the report's throw passes a function that cannot throw.
-void before_oom_report() {
-  std::free(reserve);
-  reserve = nullptr;
-  std::set_new_handler(nullptr);
-  std::set_terminate(end_after_report);
-}
-
-void out_of_memory() {
-  const std::size_t n = failed_request;
-  failed_request = 0;
-  before_oom_report();
-  fatal("could not allocate %zu byte%s.\n", n, plural(n));
-}
-
-void* new_block(std::size_t n) {
-  if (n == 0) n = 1;
-  for (;;) {
-    if (void* p = std::malloc(n)) return p;
-    std::new_handler h = std::get_new_handler();
-    if (!h) throw std::bad_alloc();
-    failed_request = n;
-    h();
-  }
-}
-
 }  // namespace
 
-// The global allocation functions are replaced so that the new-handler
-// knows the size that could not be had. They allocate with malloc and
-// release with free, in every form whose partner is replaced too.
-void* operator new(std::size_t n) { return new_block(n); }
-void* operator new[](std::size_t n) { return new_block(n); }
-void* operator new(std::size_t n, const std::nothrow_t&) noexcept {
-  try {
-    return new_block(n);
-  } catch (const std::bad_alloc&) {
-    return nullptr;
-  }
-}
-void* operator new[](std::size_t n, const std::nothrow_t&) noexcept {
-  try {
-    return new_block(n);
-  } catch (const std::bad_alloc&) {
-    return nullptr;
-  }
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
-void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
-
-void install_alloc_failure_handler() {
-  if (!reserve) reserve = std::malloc(RESERVE_SIZE);
-  std::set_new_handler(out_of_memory);
+void before_oom_report() {
+  std::free(oom.reserve);
+  oom.reserve = nullptr;
+  std::set_new_handler(nullptr);
+  std::set_terminate(end_after_report);
 }
 
 void* xmalloc(std::size_t size) {

@@ -7,10 +7,25 @@
 #include <string_view>
 #include <vector>
 
-/// Makes running out of memory end the run: every failing `new` then
-/// reports "could not allocate N bytes." (N the size asked for) through
-/// fatal() and the run ends with status 1.
-void install_alloc_failure_handler();
+/// What the process keeps for the moment memory runs out. One per process,
+/// defined in memory.cpp; not part of a run's state, so no reset puts it
+/// back. A program fills it when it installs the allocation-failure
+/// handler (alloc_failure.hpp); without that handler (the test programs)
+/// nothing is held back.
+struct OutOfMemory {
+  /// Given back just before the fatal report, so that the report can
+  /// still format and print its message; null when none is held.
+  void* reserve = nullptr;
+  /// The size the last failing `new` asked for, for the handler's report.
+  std::size_t failed_request = 0;
+};
+
+extern OutOfMemory oom;
+
+/// Readies the fatal report of exhausted memory: gives the reserve back,
+/// and makes sure the run ends with status 1 even if the report's throw
+/// passes a function that cannot throw.
+void before_oom_report();
 
 /// Zero-filled block of `size` bytes; ends the run when there is no memory.
 void* xmalloc(std::size_t size);

@@ -13,7 +13,6 @@
 #include "common/namecache.hpp"
 #include "common/strutil.hpp"
 #include "ctlfile/lexer.hpp"
-#include "driver/options.hpp"
 #include "driver/run.hpp"
 #include "model/settings.hpp"
 #include "prep/autoprep.hpp"
@@ -69,6 +68,25 @@ attrent& add_to_all(const std::string& pattern, std::vector<attrent>& array, int
   a.path = newpath_dup(pattern);
   if (pathmatch) a.aflags |= af::PATHMATCH;
   return a;
+}
+
+/// The row a set() names: the program's own options first, then those of
+/// every backend, selected or not.
+const option* option_row(const CtlReader& rd, const char* name) {
+  if (const option* o = find_option(rd.options, name)) return o;
+  for (const backend& b : registry.backends)
+    if (const option* o = find_option(b.opts, name)) return o;
+  return nullptr;
+}
+
+/// A link the control file creates is a symbolic link like one the scan
+/// finds, its target held as the scan holds a target: the full path on the
+/// build system, a relative target taken from the link's directory.
+void make_created_link(dfile& e, const package& pkg, const std::string& target) {
+  e.aflags |= af::CREATED | af::SYMLINK;
+  const std::string_view abs = e.abs.sv();
+  const std::string_view linkdir = abs.substr(0, std::min(abs.rfind('/'), abs.size()));
+  if (auto full = link_target_path(pkg, linkdir, target)) e.target = newpath_dup(*full);
 }
 
 void set_owner_or_group(CtlReader& rd, const std::string& name, bool owner) {
@@ -160,7 +178,17 @@ void act_backend(CtlReader& rd, const std::string& name) {
 }
 
 void act_set(CtlReader& rd, const std::string& name, const std::string& value) {
-  if (rd.condtrue()) set_option(name.c_str(), value.c_str());
+  if (!rd.condtrue()) return;
+  switch (set_option(option_row(rd, name.c_str()), value.c_str())) {
+    case set_result::done:
+      break;
+    case set_result::unknown:
+      ctl_error(rd, "invalid option `%s'.\n", name.c_str());
+      break;
+    case set_result::invalid_value:
+      ctl_error(rd, "invalid value `%s' for option `%s'.\n", value.c_str(), name.c_str());
+      break;
+  }
 }
 
 void act_set_number(CtlReader& rd, const std::string& name, int value) {
@@ -374,10 +402,7 @@ bool act_symlink_open(CtlReader& rd, int create, int isdir, const std::string& n
   const std::string path = strxcat(p->dir.sv(), name);
   dfileptr_t e = isdir ? add_new_directory(path, p, 1) : add_new_file(path, p, 1);
   e->aflags |= af::CTL_SYMLINK;
-  if (create) {
-    e->aflags |= af::CREATED;
-    e->target = newpath_dup(target);
-  }
+  if (create) make_created_link(*e, *p, target);
   rd.ctx.ctxentry = e;
   return true;
 }
@@ -522,14 +547,16 @@ void act_autostrip(CtlReader& rd, int strip, int mcs, const std::string& text) {
 void act_format_mansource(CtlReader& rd, const std::string& dir) {
   if (!rd.acts() || opts.dtessel == 0) return;
   if (int r = tessel_directory(dir.c_str()); r != 0)
-    ctl_error(rd, "format_mansource(%s) failed with %d.\n", dir.c_str(), r);
+    ctl_error(rd, "format_mansource(%c%s%c) failed with %d.\n", SECT_MARK, dir.c_str(), SECT_MARK,
+              r);
 }
 
 void act_compress_texinfo(CtlReader& rd, const std::string& dir) {
   if (!rd.acts() || opts.dtexi == 0) return;
   const std::string path = str_or_empty(opts.distdir) + "/" + dir;
   if (int r = texi_directory(path.c_str()); r != 0)
-    ctl_error(rd, "compress_texinfo(%s) failed with %d.\n", dir.c_str(), r);
+    ctl_error(rd, "compress_texinfo(%c%s%c) failed with %d.\n", SECT_MARK, dir.c_str(), SECT_MARK,
+              r);
 }
 
 void act_exists(CtlReader& rd, const std::string& path, int warnonly) {

@@ -157,8 +157,8 @@ bool act_script_delimiter(CtlReader& rd, const std::string& delimiter) {
     return false;
   }
   if (delimiter.size() > MAX_DELIMITER) {
-    std::string msg = strprintf("script delimiter `%s' is longer than %zu characters",
-                                delimiter.c_str(), MAX_DELIMITER);
+    std::string msg = message_text("script delimiter `%s' is longer than %zu characters",
+                                   delimiter.c_str(), MAX_DELIMITER);
     ctl_yyerror(rd, msg.c_str());
     return false;
   }
@@ -178,7 +178,8 @@ void act_script(CtlReader& rd, const std::string& delimiter, const std::string& 
     exit_run(1);
   }
   if (int status = run_command(name); status != 0) {
-    ctl_error(rd, "exec(%s) failed with %d.\n", delimiter.c_str(), status);
+    ctl_error(rd, "exec(%c%s%c) failed with %d.\n", SECT_MARK, delimiter.c_str(), SECT_MARK,
+              status);
     exit_run(1);
   }
   unlink(name.c_str());

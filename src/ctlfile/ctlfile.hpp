@@ -1,9 +1,13 @@
 // The control file: one pass over it (settings only, or the whole model).
 #pragma once
 
-/// Runs one pass over the control file; returns the number of parse warnings.
-int parse_control_file(int setonly);
+#include "model/settings.hpp"
+
+/// Runs one pass over the control file; returns the number of parse
+/// warnings. `options` is the program's own option table, which the set
+/// statement searches before the backends' tables.
+int parse_control_file(int setonly, option_table options);
 /// The name of the control file being read, for message prefixes.
 const char* ctlfilenm();
-/// The line being read.
-int ctl_linenum();
+/// Puts the control-file reader back to its start (the include jail too).
+void reset_ctlfile();

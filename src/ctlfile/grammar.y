@@ -405,21 +405,18 @@ static int yyreport_syntax_error(const yypcontext_t* ctx, CtlReader& rd) {
 
 int ctl_run_parser(CtlReader& rd, bool trace) {
   yydebug = trace;
+  rd.trace = ParseTrace{};
   return yyparse(rd);
 }
 
 /* The trace printer: passes everything through except two lines, which
    keep the classic form "Reading a token: " and one line per reduction,
-   "Reducing stack by rule N (line L), a b c -> lhs". */
-namespace {
-struct {
-  int mode = 0;       // 0 pass through, 1 right-hand side, 2 left-hand side line of bison
-  int rhs_left = 0;
-  const char* lhs = "";
-} trace_state;
-}  // namespace
-
+   "Reducing stack by rule N (line L), a b c -> lhs". Bison prints some
+   trace lines where the parser's parameter is out of reach, so the
+   printer keeps its place in the one reader, `ctl`, which every pass
+   reads with. */
 static void ctl_trace_printf(FILE* f, const char* format, ...) {
+  ParseTrace& trace_state = ctl.trace;
   va_list ap;
   va_start(ap, format);
   if (std::strcmp(format, "Reading a token\n") == 0) {

@@ -86,7 +86,7 @@ int lex_error(CtlReader& rd, const char* format, ...) CORVANE_PRINTF(2, 3);
 int lex_error(CtlReader& rd, const char* format, ...) {
   va_list ap;
   va_start(ap, format);
-  std::string msg = vstrprintf(format, ap);
+  std::string msg = vmessage_text(format, ap);
   va_end(ap);
   ctl_yyerror(rd, msg.c_str());
   rd.lexfailed = true;

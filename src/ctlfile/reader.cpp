@@ -83,10 +83,11 @@ int run_pass(CtlReader& rd, const std::string& shown_name) {
   return rd.parsewarns;
 }
 
-void start_pass(CtlReader& rd, int setonly, InputLevel&& top) {
+void start_pass(CtlReader& rd, int setonly, option_table options, InputLevel&& top) {
   std::string jail = std::move(rd.include_jail);
   rd = CtlReader{};
   rd.include_jail = std::move(jail);
+  rd.options = options;
   rd.filenm = base_name(top.abs);
   top.name = rd.keep(rd.filenm);
   rd.levels.push_back(std::move(top));
@@ -94,35 +95,39 @@ void start_pass(CtlReader& rd, int setonly, InputLevel&& top) {
   rd.setonly = setonly;
 }
 
+// "<file> line <n>: ", the name escaped and kept on one line.
+std::string message_place(const CtlReader& rd) {
+  return strprintf("%c%s%c line %d: ", SECT_MARK, escape_controls(rd.msg_file()).c_str(),
+                   SECT_MARK, rd.msg_line());
+}
+
 }  // namespace
+
+void reset_ctlfile() { ctl = CtlReader{}; }
 
 void ctl_error(CtlReader& rd, const char* format, ...) {
   va_list ap;
   va_start(ap, format);
-  std::string text = vstrprintf(format, ap);
+  report_at(report_kind::error, message_place(rd), format, ap);
   va_end(ap);
-  error("%c%s%c line %d: %s", SECT_MARK, rd.msg_file().c_str(), SECT_MARK, rd.msg_line(),
-        text.c_str());
 }
 
 void ctl_warning(CtlReader& rd, const char* format, ...) {
   va_list ap;
   va_start(ap, format);
-  std::string text = vstrprintf(format, ap);
+  report_at(report_kind::warning, message_place(rd), format, ap);
   va_end(ap);
-  warning("%c%s%c line %d: %s", SECT_MARK, rd.msg_file().c_str(), SECT_MARK, rd.msg_line(),
-          text.c_str());
 }
 
 void ctl_yyerror(CtlReader& rd, const char* msg) {
   std::fflush(stdout);
-  std::fprintf(stderr, "\nERROR: %s line %d: %s\n", rd.msg_file().c_str(), rd.msg_line(), msg);
+  std::fprintf(stderr, "\nERROR: %s line %d: %s\n", escape_controls(rd.msg_file()).c_str(),
+               rd.msg_line(), msg);
 }
 
 const char* ctlfilenm() { return ctl.msg_file().c_str(); }
-int ctl_linenum() { return ctl.msg_line(); }
 
-int parse_control_file(int setonly) {
+int parse_control_file(int setonly, option_table options) {
   const std::string& given = str_or_empty(opts.ctlfile);
   const std::string cwd = current_directory();
   if (cwd.empty()) {
@@ -141,7 +146,7 @@ int parse_control_file(int setonly) {
     error("failed to open `%s'\n", abs->c_str());
     exit_run(1);
   }
-  start_pass(ctl, setonly, std::move(top));
+  start_pass(ctl, setonly, options, std::move(top));
   const std::string& distdir = str_or_empty(opts.distdir);
   if (chdir(distdir.c_str()) != 0) {
     perror_label("chdir");
@@ -158,11 +163,12 @@ int parse_control_file(int setonly) {
   return warns;
 }
 
-int parse_text(const std::string& name, std::string_view text, int setonly) {
+int parse_text(const std::string& name, std::string_view text, int setonly,
+               option_table options) {
   InputLevel top;
   top.abs = abspath(name).value_or(name);
   top.mem = text;
-  start_pass(ctl, setonly, std::move(top));
+  start_pass(ctl, setonly, options, std::move(top));
   int warns = run_pass(ctl, name);
   ctl.levels.clear();
   return warns;

@@ -1,6 +1,7 @@
 // The state of one pass over a control file: the stack of files being
 // read, the pushback, the conditional stack, the block context and the
-// texts the parser holds. One global instance; each pass starts it afresh.
+// texts the parser holds. One instance, `ctl` (reader.cpp); each pass
+// starts it afresh, and reset_ctlfile() puts it back to its start.
 #pragma once
 
 #include <cstdio>
@@ -13,6 +14,7 @@
 #include "common/diag.hpp"
 #include "common/lists.hpp"
 #include "model/model.hpp"
+#include "model/settings.hpp"
 
 /// Files may be included inside each other up to this many levels, the
 /// control file itself counting as the first.
@@ -69,6 +71,14 @@ struct ParseContext {
   std::string third;               ///< package: directory text; component: version
 };
 
+/// Where the parser's trace stands between the lines bison prints: they are
+/// rewritten to the classic yacc form, which puts one reduction on one line.
+struct ParseTrace {
+  int mode = 0;  ///< 0 pass through, 1 right-hand side, 2 bison's left-hand side line
+  int rhs_left = 0;  ///< symbols of the reduction still to print
+  const char* lhs = "";
+};
+
 /// The requests a prepare() phase collects for the preparation at its end.
 struct PrepRequests {
   bool open = false;  ///< a phase was opened (its opening statement acted)
@@ -101,6 +111,8 @@ struct CtlReader {
 
   int setonly = 0;
   int parsewarns = 0;
+  option_table options;            ///< the program's own options, for set()
+  ParseTrace trace;
   ParseContext ctx;
   PrepRequests prep;
   long long wantval = 0;  ///< the last want_value as a version number
@@ -124,7 +136,7 @@ extern CtlReader ctl;
 /// Runs one pass over `text` as if it were the control file `name`, without
 /// entering the dist directory; returns the parse warnings. Ends the run
 /// (run_exit) on a failed parse, like parse_control_file.
-int parse_text(const std::string& name, std::string_view text, int setonly);
+int parse_text(const std::string& name, std::string_view text, int setonly, option_table options);
 
 /// Pushes the file `name` on the input stack (relative names are taken from
 /// the directory of the file being read); reports failures and goes on.

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "backend/backend.hpp"
+#include "common/alloc_failure.hpp"
 #include "common/diag.hpp"
 #include "common/stdstreams.hpp"
 #include "ctlfile/ctlfile.hpp"
@@ -14,11 +15,12 @@
 
 int main(int argc, char** argv) {
   try {
+    install_alloc_failure_handler();
     initialize_globals();
     initialize_backends();
     choose_backend_by_name(argv[0]);
     process_options(argc, argv);
-    if (opts.ctlfile) parse_control_file(1);
+    if (opts.ctlfile) parse_control_file(1, globalopts);
     verify_options();
     if (opts.ctlfile) read_model_from_control_file();
     if (!standard_output_ok() || diag.errors) return 1;

@@ -1,6 +1,7 @@
-// The command line, the control file's set statement, the option checks
-// and the usage report. One table row drives all three, so an option
-// exists everywhere at once.
+// The command line, the option checks and the usage report. One table row
+// drives these and the control file's set statement (which finds the row
+// through the table the driver passes to the reader), so an option exists
+// everywhere at once.
 #include "driver/options.hpp"
 
 #include <unistd.h>
@@ -18,7 +19,6 @@
 #include "common/diag.hpp"
 #include "common/fileio.hpp"
 #include "common/strutil.hpp"
-#include "ctlfile/ctlfile.hpp"
 #include "driver/run.hpp"
 
 namespace {
@@ -225,25 +225,6 @@ void process_options(int argc, char** argv) {
     }
     i = first + consumed;
   }
-}
-
-void set_option(const char* name, const char* value) {
-  const option* row = nullptr;
-  for (const option& o : globalopts)
-    if (o.name && std::strcmp(o.name, name) == 0) { row = &o; break; }
-  for (const backend& b : registry.backends) {
-    if (row) break;
-    for (const option& o : b.opts)
-      if (o.name && std::strcmp(o.name, name) == 0) { row = &o; break; }
-  }
-  if (!row || !row->setter) {
-    error("%c%s%c line %d: invalid option `%s'.\n", SECT_MARK, ctlfilenm(), SECT_MARK,
-          ctl_linenum(), name);
-    return;
-  }
-  if (row->setter(option_letter(*row), value, row->target) != 0)
-    error("%c%s%c line %d: invalid value `%s' for option `%s'.\n", SECT_MARK, ctlfilenm(),
-          SECT_MARK, ctl_linenum(), value, name);
 }
 
 namespace {

@@ -1,17 +1,15 @@
-// The command line, the control file's set statement, the option checks
-// and the usage report.
+// The command line, the option checks and the usage report.
 #pragma once
 
 #include "model/settings.hpp"
 
-/// The global option table, in usage-report order.
+/// The global option table, in usage-report order; the control file's set
+/// statement searches it (parse_control_file is given it).
 extern const option_table globalopts;
 
 /// Reads the command line into the settings; a wrong command line ends in
 /// the usage report (status 2).
 void process_options(int argc, char** argv);
-/// Sets the option with long name `name` from the control file; reports errors itself.
-void set_option(const char* name, const char* value);
 /// Checks and completes the settings; ends the run with status 1 when a check failed.
 void verify_options();
 /// Prints `format` (when given), the usage report, and ends the run with status 2.

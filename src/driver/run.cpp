@@ -13,13 +13,16 @@
 #include "backend/backend.hpp"
 #include "common/diag.hpp"
 #include "common/fileio.hpp"
-#include "common/memory.hpp"
+#include "common/namecache.hpp"
 #include "common/stdstreams.hpp"
 #include "common/strutil.hpp"
 #include "ctlfile/ctlfile.hpp"
+#include "driver/options.hpp"
 #include "model/index.hpp"
 #include "model/model.hpp"
 #include "model/settings.hpp"
+#include "prep/autoprep.hpp"
+#include "prep/tessel.hpp"
 #include "scan/scan.hpp"
 
 const std::string CORVANE_VER = version_text(2, 1, 0);
@@ -106,15 +109,18 @@ void scan_package_directories() {
 }  // namespace
 
 void initialize_globals() {
-  close_debug();
-  diag = Diagnostics{};
+  reset_diagnostics();
   diag.columns = columns_from_environment();
   guard_standard_streams();
   // Progress lines on standard output must appear as they happen.
   std::setvbuf(stdout, nullptr, _IONBF, 0);
-  install_alloc_failure_handler();
+  reset_name_caches();
   reset_settings();
   reset_model();
+  reset_ctlfile();
+  reset_autoprep();
+  // corvane's formatter keeps to the dist directory the options name.
+  manfmt = corvane_formatter();
 }
 
 void choose_backend_by_name(const char* argv0) {
@@ -129,7 +135,7 @@ void choose_backend_by_name(const char* argv0) {
 }
 
 void read_model_from_control_file() {
-  parse_control_file(0);
+  parse_control_file(0, globalopts);
   const long np = model.packages.size(), nc = model.cmpnts.size();
   const long nf = model.files.size(), nd = model.dirs.size();
   std::fputc('\n', stderr);

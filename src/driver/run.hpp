@@ -9,7 +9,10 @@
 extern const std::string CORVANE_VER;
 inline constexpr int corvane_ver = 201000;
 
-/// Fresh settings, diagnostics and model; reads COLUMNS.
+/// Puts the state of every subsystem back to its start, the one place a
+/// run begins from: diagnostics, name caches, settings, model, control-file
+/// reader, preparation and formatter (the registry and the backends'
+/// settings: initialize_backends). Reads COLUMNS, readies the standard streams.
 void initialize_globals();
 /// Selects the first backend that claims the program's base name.
 void choose_backend_by_name(const char* argv0);

@@ -1,4 +1,6 @@
 #include "model/model.hpp"
+
+#include "common/abspath.hpp"
 #include "model/settings.hpp"
 
 Model model;
@@ -57,6 +59,20 @@ void commpaths(const char* path, std::size_t len, attrent& e, pkgptr_t pkg, cons
 
 void commpaths_dup(std::string_view path, attrent& e, pkgptr_t pkg, const attrent* parent) {
   commpaths(model_strdup(path), path.size(), e, pkg, parent);
+}
+
+std::optional<std::string> link_target_path(const package& pkg, std::string_view linkdir,
+                                            std::string_view text) {
+  const std::string_view root = pkg.dir.sv();
+  std::string combined;
+  if (text.empty() || text[0] != '/') {
+    combined.append(linkdir).append("/").append(text);
+  } else if (text.starts_with(root) && (text.size() == root.size() || text[root.size()] == '/')) {
+    combined.assign(text);
+  } else {
+    combined.append(root).append("/").append(text);
+  }
+  return abspath(combined);
 }
 
 namespace {

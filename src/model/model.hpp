@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <new>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -330,6 +331,14 @@ dfileptr_t add_new_file(std::string_view path, pkgptr_t pkg, int check,
 /// the text is always copied, so the caller keeps `path` either way).
 dfileptr_t add_new_directory(std::string_view path, pkgptr_t pkg, int check,
                              const attrent* parent = nullptr);
+
+/// A symbolic link's target as the model holds it (`target`), a full path
+/// on the build system: a relative `text` is taken from the link's
+/// directory `linkdir` (a full path), an absolute one as an installed path
+/// of `pkg` unless it already names a place in the package directory.
+/// Normalised ("." and ".." folded); nullopt when that fails.
+std::optional<std::string> link_target_path(const package& pkg, std::string_view linkdir,
+                                            std::string_view text);
 
 /// A new package, or the existing one (with an error when `defined`).
 pkgptr_t new_package(std::string_view dir, std::string_view desc, std::string_view name,

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 
 #include "common/diag.hpp"
 
@@ -64,4 +65,16 @@ int opt_setintval(int, const char* value, void* target) {
   long long v;
   if (!parse_int(value, v)) return 1;
   return store_int(target, v) ? 0 : 1;
+}
+
+const option* find_option(option_table table, const char* name) {
+  for (const option& o : table)
+    if (o.name && std::strcmp(o.name, name) == 0) return &o;
+  return nullptr;
+}
+
+set_result set_option(const option* row, const char* value) {
+  if (!row || !row->setter) return set_result::unknown;
+  if (row->setter(option_letter(*row), value, row->target) != 0) return set_result::invalid_value;
+  return set_result::done;
 }

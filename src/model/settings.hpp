@@ -101,6 +101,19 @@ int opt_setstr(int letter, int nleft, char** args, void* target);
 int opt_setstrval(int letter, const char* value, void* target);
 int opt_setintval(int letter, const char* value, void* target);
 
+/// The row of `table` with long name `name`, or null.
+const option* find_option(option_table table, const char* name);
+
+/// What came of setting an option from the control file.
+enum class set_result {
+  done,
+  unknown,        ///< no such option, or one the control file cannot set
+  invalid_value,  ///< the option refused the value
+};
+/// Sets the option of `row` (null when no table has it) to `value`, as the
+/// control file's set statement does.
+set_result set_option(const option* row, const char* value);
+
 /// Reads an integer in decimal, octal (leading 0) or hexadecimal (0x); false when
 /// the text is not wholly a number or out of range.
 bool parse_int(const char* text, long long& value);

@@ -31,7 +31,8 @@
 #endif
 
 Autoprep autoprep_state;
-ManFormatter manfmt = corvane_formatter();
+
+void reset_autoprep() { autoprep_state = Autoprep{}; }
 
 namespace {
 

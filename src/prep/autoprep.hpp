@@ -10,7 +10,8 @@
 #include "prep/tessel.hpp"
 
 /// What the current preparation run does, and with which tools; set anew
-/// by every do_autoprep (except mcsbug, which once set stays set).
+/// by every do_autoprep (except mcsbug, which once set stays set). One per
+/// process, `autoprep_state`, defined in autoprep.cpp.
 struct Autoprep {
   int wanttessel = 0;      ///< format manual-page directories
   int wanttexi = 0;        ///< compress Info directories
@@ -24,6 +25,9 @@ struct Autoprep {
 };
 
 extern Autoprep autoprep_state;
+
+/// Puts the preparation state back to its start (mcsbug cleared too).
+void reset_autoprep();
 
 /// Bits of a strip request.
 namespace stripreq {

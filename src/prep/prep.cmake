@@ -49,10 +49,6 @@ foreach(p compress gzip gunzip bunzip2)
 endforeach()
 
 target_compile_definitions(corvane_manfmt PRIVATE CORVANE_GROFF="${CORVANE_GROFF}")
-# The formatter's shell helpers and its checks of where it may write live
-# beside it so that tessel links them too.
-target_sources(corvane_manfmt PRIVATE ${CMAKE_CURRENT_LIST_DIR}/manfmt/shellcmd.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/manfmt/confine.cpp)
 
 include(GNUInstallDirs)
 set_property(SOURCE ${CMAKE_CURRENT_LIST_DIR}/autoprep.cpp APPEND PROPERTY COMPILE_DEFINITIONS
@@ -60,10 +56,7 @@ set_property(SOURCE ${CMAKE_CURRENT_LIST_DIR}/autoprep.cpp APPEND PROPERTY COMPI
   CORVANE_AR_CMD="${CORVANE_AR} -ts"
   CORVANE_MCS_INSTALLED="${CMAKE_INSTALL_FULL_BINDIR}/corvane-mcs")
 
-if(TARGET corvane-mcs)
-  target_link_libraries(corvane-mcs PRIVATE corvane_common)
-  target_compile_definitions(corvane-mcs PRIVATE
-    CORVANE_OBJCOPY="${CORVANE_OBJCOPY}" CORVANE_AR="${CORVANE_AR}")
-  # corvane finds the helper beside itself, in the build tree as installed.
-  add_dependencies(corvane corvane-mcs)
-endif()
+target_compile_definitions(corvane-mcs PRIVATE
+  CORVANE_OBJCOPY="${CORVANE_OBJCOPY}" CORVANE_AR="${CORVANE_AR}")
+# corvane finds the helper beside itself, in the build tree as installed.
+add_dependencies(corvane corvane-mcs)

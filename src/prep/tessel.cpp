@@ -42,6 +42,10 @@ ManFormatter default_formatter() {
   return {default_fmtcmd(), default_compcmd(), "> /dev/null 2>&1", "2> /dev/null"};
 }
 
+ManFormatter manfmt = default_formatter();
+
+void reset_formatter() { manfmt = default_formatter(); }
+
 namespace {
 
 /// Bits of manpage::flags.

@@ -28,9 +28,14 @@ const std::string& default_compcmd();
 /// The formatter settings corvane uses (the built-in commands, output discarded).
 ManFormatter default_formatter();
 
-/// The formatter of the running program; each program defines its own
-/// (corvane's keeps to its dist directory, tessel's takes the environment).
+/// The formatter of the running program: one per process, defined in
+/// tessel.cpp with the built-in settings, which each program then makes
+/// its own (corvane's keeps to its dist directory, tessel's takes its
+/// commands from the environment).
 extern ManFormatter manfmt;
+
+/// Puts the built-in settings back.
+void reset_formatter();
 
 /// Result codes of tessel_directory.
 namespace tesselrc {

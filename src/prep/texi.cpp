@@ -58,7 +58,7 @@ int texi_directory(const char* dir) {
   if (opts.distdir && !directory_inside_tree(named, *opts.distdir)) return -1;
   char* resolved = realpath(dir, nullptr);
   if (!resolved) {
-    std::fprintf(stderr, "ERROR: failed to get full path for '%s'\n", dir);
+    error("failed to get full path for '%c%s%c'\n", SECT_MARK, dir, SECT_MARK);
     exit_run(1);
   }
   std::string base = std::string(resolved) + "/";
@@ -75,7 +75,7 @@ int texi_directory(const char* dir) {
     if (!is_infofile(path.c_str())) continue;
     std::string cmd = "gzip -9 " + shell_operand(path) + " > /dev/null 2>&1";
     if (int rc = run_shell(cmd)) {
-      std::fprintf(stderr, "ERROR: command '%s' returned %d\n", path.c_str(), rc);
+      error("command '%c%s%c' returned %d\n", SECT_MARK, path.c_str(), SECT_MARK, rc);
       exit_run(1);
     }
   }

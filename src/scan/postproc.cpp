@@ -50,6 +50,26 @@ void exclude_unmatched_declarations() {
   });
 }
 
+// A link the control file created joins the directory of its package it
+// stands in, as a scanned link does: the writers that leave out the
+// package root by its lack of a parent would leave it out too otherwise.
+void attach_created_link(dfileptr_t e) {
+  constexpr std::uint32_t CREATED_LINK = af::CREATED | af::SYMLINK;
+  if ((e->aflags & CREATED_LINK) != CREATED_LINK || e->parent || !e->pkg) return;
+  const std::string_view path = e->path.sv();
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string_view::npos) return;
+  dfileptr_t dir = find_path_in_dlist(path.substr(0, slash), e->pkg->dirs_path);
+  if (!dir || dir->excluded() || (dir->aflags & af::SYMLINK)) return;
+  e->parent = dir;
+  (e->is_dir() ? dir->subdirs() : dir->files()).push_back(e);
+}
+
+void attach_created_links() {
+  for_each_live(model.dirs, attach_created_link);
+  for_each_live(model.files, attach_created_link);
+}
+
 // 2. and 3. Child and recursive export marks; recursive ones reach every
 // directory below. The walk goes down the scanned tree rather than by
 // creation order, because directories the control file declared were made
@@ -546,6 +566,7 @@ void recursive_set_cmpnt(pkgptr_t pkg, cmpntptr_t cmpnt) {
 
 void post_process() {
   exclude_unmatched_declarations();
+  attach_created_links();
   mark_directory_exports();
   check_files();
   maybe_add_leading_paths();

@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "backend/backend.hpp"
-#include "common/abspath.hpp"
 #include "common/diag.hpp"
 #include "common/fileio.hpp"
 #include "model/index.hpp"
@@ -58,80 +57,60 @@ struct listing {
   std::size_t next = 0;
 };
 
-// What the scan of one package reuses for every entry. The indexes exist
-// only while a package is being listed; outside a scan the lists are
-// searched as they are.
-struct scan_state {
-  pkgptr_t pkg = nullptr;  ///< package the indexes belong to; null outside a scan
+// What the walk over one package directory reuses for every entry; it
+// lives as long as the walk, so nothing of a scan outlasts it.
+struct package_walk {
+  // The package's removal lists sorted for lookup, made when the walk
+  // begins; outside a walk the lists are searched as they are.
   remlist_index global_removes, pkg_removes;
-  std::string tmpbuf;  ///< full path of the entry being examined
-  std::string tgtbuf;  ///< resolved symbolic-link target; empty for other entries
-  std::string linkbuf; ///< raw link text
+  std::string path;     ///< buffer of the full path of the entry being examined
+  std::string tgtbuf;   ///< resolved symbolic-link target; empty for other entries
+  std::string linkbuf;  ///< raw link text
   // The directories from the package root down to the one being listed,
   // held here rather than on the machine stack, so a tree may be as deep
-  // as the file system allows. Kept between packages, so the names'
-  // capacity is reused.
+  // as the file system allows. Their names' capacity is reused.
   std::deque<listing> listings;
   std::size_t depth = 0;
-};
 
-scan_state st;
-
-// Builds the package's lookups when the listing of a package begins and
-// drops them when it ends.
-class lookup_scope {
- public:
-  explicit lookup_scope(pkgptr_t pkg) {
-    if (st.pkg) return;
-    owner_ = true;
-    st.pkg = pkg;
-    st.global_removes.build(&model.removes);
-    st.pkg_removes.build(&pkg->removes);
+  explicit package_walk(pkgptr_t pkg) {
+    global_removes.build(&model.removes);
+    pkg_removes.build(&pkg->removes);
   }
-  ~lookup_scope() {
-    if (!owner_) return;
-    st.pkg = nullptr;
-    st.global_removes.build(nullptr);
-    st.pkg_removes.build(nullptr);
-  }
-  lookup_scope(const lookup_scope&) = delete;
-  lookup_scope& operator=(const lookup_scope&) = delete;
-
- private:
-  bool owner_ = false;
 };
 
-// The listings a walk opened are given up when it ends, however it ends.
-class depth_scope {
- public:
-  depth_scope() : base_(st.depth) {}
-  ~depth_scope() { st.depth = base_; }
-  depth_scope(const depth_scope&) = delete;
-  depth_scope& operator=(const depth_scope&) = delete;
-  std::size_t base() const { return base_; }
-
- private:
-  std::size_t base_;
-};
-
-// True when `path` (with hash `h`) is in `list`, through the scan's index
+// True when `path` (with hash `h`) is in `list`, through the walk's index
 // when one covers the list.
-bool in_remlist(const strlist& list, std::string_view path, std::uint32_t h) {
+bool in_remlist(const package_walk* w, const strlist& list, std::string_view path, std::uint32_t h) {
   if (list.empty()) return false;
-  for (const remlist_index* idx : {&st.global_removes, &st.pkg_removes})
-    if (idx->source() == &list) return idx->contains(path, h);
+  if (w)
+    for (const remlist_index* idx : {&w->global_removes, &w->pkg_removes})
+      if (idx->source() == &list) return idx->contains(path, h);
   for (const strnode& n : list)
     if (n.hash == h && n.str == path) return true;
   return false;
 }
 
-bool entry_removed(pkgptr_t pkg, const char* inst, std::size_t len) {
+int in_remlist(const package_walk* w, const strlist& list, std::string_view path) {
+  if (list.empty()) return 0;
+  return in_remlist(w, list, path, mkhashval(path)) ? 1 : 0;
+}
+
+bool entry_removed(const package_walk& w, pkgptr_t pkg, const char* inst, std::size_t len) {
   if (!model.removes.empty() || !pkg->removes.empty()) {
     std::string_view path(inst, len);
     const std::uint32_t h = mkhashval(path);
-    if (in_remlist(model.removes, path, h) || in_remlist(pkg->removes, path, h)) return true;
+    if (in_remlist(&w, model.removes, path, h) || in_remlist(&w, pkg->removes, path, h)) return true;
   }
   return check_remlist_wc(model.removeany, inst) || check_remlist_wc(pkg->removeany, inst);
+}
+
+int target_removed(const package_walk* w, pkgptr_t pkg, const char* target_in_package,
+                   const char* target_in_dist) {
+  if (target_in_package && in_remlist(w, pkg->removes, target_in_package)) return 1;
+  if (target_in_dist && in_remlist(w, model.removes, target_in_dist)) return 1;
+  if (target_in_package && check_remlist_wc(pkg->removeany, target_in_package)) return 1;
+  if (target_in_dist && check_remlist_wc(model.removeany, target_in_dist)) return 1;
+  return 0;
 }
 
 // What the scan keeps of an entry's status.
@@ -165,53 +144,45 @@ bool lies_within(std::string_view path, std::string_view prefix) {
   return path.starts_with(prefix) && (path.size() == prefix.size() || path[prefix.size()] == '/');
 }
 
-// The link target as a path on the build system: relative texts from the
-// link's directory, absolute texts as installed paths of the package unless
-// they already name a place in the package directory.
-bool resolve_link(dfileptr_t dir, pkgptr_t pkg) {
-  std::string& raw = st.linkbuf;
-  std::string combined;
-  if (raw.empty() || raw[0] != '/')
-    combined = strprintf("%s/%s", dir->abs.str, raw.c_str());
-  else if (lies_within(raw, pkg->dir.sv()))
-    combined = raw;
-  else
-    combined = strprintf("%s/%s", pkg->dir.str, raw.c_str());
-  auto resolved = abspath(combined);
+// The target of the link `full` as a path on the build system.
+bool resolve_link(package_walk& w, dfileptr_t dir, pkgptr_t pkg, const std::string& full) {
+  auto resolved = link_target_path(*pkg, dir->abs.sv(), w.linkbuf);
   if (!resolved) {
     perror_label("\nabspath");
-    error("failed to process `%s'.\n", st.tmpbuf.c_str());
+    error("failed to process `%s'.\n", full.c_str());
     return false;
   }
-  st.tgtbuf = std::move(*resolved);
+  w.tgtbuf = std::move(*resolved);
   return true;
 }
 
 // lstat, link resolution and the followed stat of the entry `name` of the
-// working directory. False (after reporting) when the entry is skipped.
-bool stat_entry(dfileptr_t dir, pkgptr_t pkg, const char* name, entry_info& info) {
+// working directory, whose full path is `full`. False (after reporting)
+// when the entry is skipped.
+bool stat_entry(package_walk& w, dfileptr_t dir, pkgptr_t pkg, const char* name,
+                const std::string& full, entry_info& info) {
   struct stat own;
   if (lstat(name, &own) != 0) {
     perror_label("\nlstat");
-    error("could not stat `%s'.\n", st.tmpbuf.c_str());
+    error("could not stat `%s'.\n", full.c_str());
     return false;
   }
   info.ino = own.st_ino;
   info.link = S_ISLNK(own.st_mode);
-  st.tgtbuf.clear();
+  w.tgtbuf.clear();
   struct stat followed;
   const struct stat* found = &own;
   if (info.link) {
-    if (!read_link(name, own.st_size, st.linkbuf)) {
+    if (!read_link(name, own.st_size, w.linkbuf)) {
       perror_label("\nreadlink");
-      error("could not read symlink `%s'.\n", st.tmpbuf.c_str());
+      error("could not read symlink `%s'.\n", full.c_str());
       return false;
     }
-    if (!resolve_link(dir, pkg)) return false;
-    if (!stat_any_length(st.tgtbuf, followed)) {
+    if (!resolve_link(w, dir, pkg, full)) return false;
+    if (!stat_any_length(w.tgtbuf, followed)) {
       perror_label("\nstat");
       error("could not stat `%s', which is what the symbolic link `%s' points to.\n",
-            st.tgtbuf.c_str(), st.tmpbuf.c_str());
+            w.tgtbuf.c_str(), full.c_str());
       return false;
     }
     found = &followed;
@@ -226,8 +197,8 @@ bool stat_entry(dfileptr_t dir, pkgptr_t pkg, const char* name, entry_info& info
 
 enum class verdict { go, skip, fail };
 
-// What a prefile/predir reply means for the entry.
-verdict pre_entry_verdict(int reply) {
+// What a prefile/predir reply means for the entry `full`.
+verdict pre_entry_verdict(int reply, const std::string& full) {
   switch (reply) {
     case 0:
     case 1:
@@ -238,7 +209,7 @@ verdict pre_entry_verdict(int reply) {
     case REPLY_FAIL:
       return verdict::fail;
     default:
-      error("unknown reply `%d' from backend for `%s'.\n", reply, st.tmpbuf.c_str());
+      error("unknown reply `%d' from backend for `%s'.\n", reply, full.c_str());
       return verdict::skip;
   }
 }
@@ -246,12 +217,12 @@ verdict pre_entry_verdict(int reply) {
 // The target's text from the package directory and from the dist
 // directory; a target outside either has no such text and is not matched
 // against the corresponding lists.
-bool link_target_removed(pkgptr_t pkg) {
-  const std::string& t = st.tgtbuf;
+bool link_target_removed(const package_walk& w, pkgptr_t pkg) {
+  const std::string& t = w.tgtbuf;
   const std::string& distdir = str_or_empty(opts.distdir);
   const char* in_pkg = lies_within(t, pkg->dir.sv()) ? t.c_str() + pkg->dir.len : nullptr;
   const char* in_dist = lies_within(t, distdir) ? t.c_str() + distdir.size() : nullptr;
-  return check_target_removed(pkg, in_pkg, in_dist);
+  return target_removed(&w, pkg, in_pkg, in_dist);
 }
 
 void take_owner_and_mode(dfileptr_t e, const entry_info& info) {
@@ -295,16 +266,16 @@ enum class step {
   stop,     ///< the package's scan stops
 };
 
-step scan_subdir(dfileptr_t dir, pkgptr_t pkg, const entry_info& info, int level,
-                 dfileptr_t& sub) {
-  dfileptr_t d = find_abspath_in_dlist(st.tmpbuf, model.t_dirs_abs);
-  if (!d) d = add_new_directory(st.tmpbuf, pkg, 0, dir);
+step scan_subdir(const package_walk& w, dfileptr_t dir, pkgptr_t pkg, const entry_info& info,
+                 int level, const std::string& full, dfileptr_t& sub) {
+  dfileptr_t d = find_abspath_in_dlist(full, model.t_dirs_abs);
+  if (!d) d = add_new_directory(full, pkg, 0, dir);
   d->parent = dir;
   d->pkg = pkg;
   d->sflags |= sf::SCANNED;
   if (info.link) {
     d->aflags |= af::SYMLINK;
-    d->target = newpath_dup(st.tgtbuf);
+    d->target = newpath_dup(w.tgtbuf);
   }
   dir->subdirs().push_back(d);
   take_owner_and_mode(d, info);
@@ -316,14 +287,18 @@ step scan_subdir(dfileptr_t dir, pkgptr_t pkg, const entry_info& info, int level
   return step::descend;
 }
 
-step scan_file(dfileptr_t dir, pkgptr_t pkg, const entry_info& info, int level) {
-  dfileptr_t f = find_abspath_in_flist(st.tmpbuf, model.t_files_abs);
-  if (!f) f = add_new_file(st.tmpbuf, pkg, 0, dir);
+step scan_file(const package_walk& w, dfileptr_t dir, pkgptr_t pkg, const entry_info& info,
+               int level, const std::string& full) {
+  dfileptr_t f = find_abspath_in_flist(full, model.t_files_abs);
+  if (!f) f = add_new_file(full, pkg, 0, dir);
   f->parent = dir;
   f->pkg = pkg;
   f->sflags |= sf::SCANNED;
-  if (info.link) f->aflags |= af::SYMLINK;
-  if (f->aflags & af::SYMLINK) f->target = st.tgtbuf.empty() ? path_t{} : newpath_dup(st.tgtbuf);
+  // A link the control file created keeps its own target.
+  if (info.link) {
+    f->aflags |= af::SYMLINK;
+    f->target = newpath_dup(w.tgtbuf);
+  }
   dir->files().push_back(f);
   take_owner_and_mode(f, info);
   f->ino = info.ino;
@@ -336,27 +311,28 @@ step scan_file(dfileptr_t dir, pkgptr_t pkg, const entry_info& info, int level) 
 
 // One entry of the listed directory `dir`; a subdirectory to be listed
 // next is left in `sub`.
-step scan_entry(dfileptr_t dir, const std::string& name, int level, dfileptr_t& sub) {
+step scan_entry(package_walk& w, dfileptr_t dir, const std::string& name, int level,
+                dfileptr_t& sub) {
   pkgptr_t pkg = dir->pkg;
-  std::string& full = st.tmpbuf;
+  std::string& full = w.path;
   full.assign(dir->abs.sv());
   full += '/';
   full += name;
   const std::size_t off = std::min<std::size_t>(pkg->dir.len, full.size());
-  if (entry_removed(pkg, full.c_str() + off, full.size() - off)) return step::next;
+  if (entry_removed(w, pkg, full.c_str() + off, full.size() - off)) return step::next;
 
   entry_info info;
-  if (!stat_entry(dir, pkg, name.c_str(), info)) return step::next;
+  if (!stat_entry(w, dir, pkg, name.c_str(), full, info)) return step::next;
   int reply;
   if (S_ISDIR(info.mode)) {
-    reply = call_predir(pkg, full.c_str(), st.tgtbuf.c_str());
+    reply = call_predir(pkg, full.c_str(), w.tgtbuf.c_str());
   } else if (S_ISREG(info.mode)) {
-    reply = call_prefile(pkg, full.c_str(), st.tgtbuf.c_str());
+    reply = call_prefile(pkg, full.c_str(), w.tgtbuf.c_str());
   } else {
     warning("unsupported file type `0x%x' for `%s'.\n", unsigned(info.mode), full.c_str());
     return step::next;
   }
-  switch (pre_entry_verdict(reply)) {
+  switch (pre_entry_verdict(reply, full)) {
     case verdict::fail:
       return step::stop;
     case verdict::skip:
@@ -364,28 +340,28 @@ step scan_entry(dfileptr_t dir, const std::string& name, int level, dfileptr_t& 
     case verdict::go:
       break;
   }
-  if (info.link && link_target_removed(pkg)) {
+  if (info.link && link_target_removed(w, pkg)) {
     warning("the following symbolic link points to a target which is scheduled for removal. "
             "This would create a dangling symbolic link, so the symbolic link will be ignored. "
             "Use the remove() function for this link to get rid of this warning message.\n"
             "\tLink :\x02 %s\x02\n\tTarget:\x02 %s\x02\n",
-            full.c_str(), st.tgtbuf.c_str());
+            full.c_str(), w.tgtbuf.c_str());
     return step::next;
   }
-  return S_ISDIR(info.mode) ? scan_subdir(dir, pkg, info, level, sub)
-                            : scan_file(dir, pkg, info, level);
+  return S_ISDIR(info.mode) ? scan_subdir(w, dir, pkg, info, level, full, sub)
+                            : scan_file(w, dir, pkg, info, level, full);
 }
 
 // Enters `dir` and reads its names into a new innermost listing; false
 // (after reporting) when it cannot be entered or read.
-bool open_listing(dfileptr_t dir, int level) {
+bool open_listing(package_walk& w, dfileptr_t dir, int level) {
   if (!enter_directory(dir)) {
     perror_label("\nchdir");
     error("could not change to directory `%s'.\n", dir->abs.str);
     return false;
   }
-  if (st.depth == st.listings.size()) st.listings.emplace_back();
-  listing& l = st.listings[st.depth++];
+  if (w.depth == w.listings.size()) w.listings.emplace_back();
+  listing& l = w.listings[w.depth++];
   l.dir = dir;
   l.level = level;
   l.next = 0;
@@ -402,15 +378,15 @@ bool open_listing(dfileptr_t dir, int level) {
 // The innermost listing is done: the backend's say on the directory, its
 // arrays trimmed, and back to its parent unless it is where the walk
 // began. False when the package's scan stops.
-bool close_listing(std::size_t base) {
-  listing& l = st.listings[st.depth - 1];
+bool close_listing(package_walk& w) {
+  listing& l = w.listings[w.depth - 1];
   dfileptr_t dir = l.dir;
   l.names.clear();
   if (apply_entry_reply(call_enddir(dir->pkg, dir, l.level), dir)) return false;
   dir->subdirs().shrink_to_fit();
   dir->files().shrink_to_fit();
-  --st.depth;
-  return st.depth == base || return_to(st.listings[st.depth - 1].dir);
+  --w.depth;
+  return w.depth == 0 || return_to(w.listings[w.depth - 1].dir);
 }
 
 // The texts a format export can name, in their fixed order: base name,
@@ -434,23 +410,22 @@ void export_format_args(const attrent& e, const package& pkg, std::string_view (
 
 // Depth first, each directory's entries in byte order, a subdirectory
 // listed as soon as it is met, as a recursive walk would; the directories
-// on the way down are held in `st.listings`.
+// on the way down are held in the walk's listings.
 int process_package_dir(dfileptr_t dir, int level) {
-  lookup_scope lookups(dir->pkg);
-  depth_scope walk;
-  if (!open_listing(dir, level)) return 1;
-  while (st.depth > walk.base()) {
-    listing& l = st.listings[st.depth - 1];
+  package_walk w(dir->pkg);
+  if (!open_listing(w, dir, level)) return 1;
+  while (w.depth > 0) {
+    listing& l = w.listings[w.depth - 1];
     if (l.next == l.names.size()) {
-      if (!close_listing(walk.base())) return 1;
+      if (!close_listing(w)) return 1;
       continue;
     }
     dfileptr_t sub = nullptr;
-    switch (scan_entry(l.dir, l.names[l.next++], l.level, sub)) {
+    switch (scan_entry(w, l.dir, l.names[l.next++], l.level, sub)) {
       case step::stop:
         return 1;
       case step::descend:
-        if (!open_listing(sub, 0)) return 1;
+        if (!open_listing(w, sub, 0)) return 1;
         break;
       case step::next:
         break;
@@ -459,10 +434,7 @@ int process_package_dir(dfileptr_t dir, int level) {
   return 0;
 }
 
-int check_remlist(const strlist& list, std::string_view path) {
-  if (list.empty()) return 0;
-  return in_remlist(list, path, mkhashval(path)) ? 1 : 0;
-}
+int check_remlist(const strlist& list, std::string_view path) { return in_remlist(nullptr, list, path); }
 
 int check_remlist_wc(const strelist& list, const char* name) {
   for (const strenode& n : list) {
@@ -473,11 +445,7 @@ int check_remlist_wc(const strelist& list, const char* name) {
 }
 
 int check_target_removed(pkgptr_t pkg, const char* target_in_package, const char* target_in_dist) {
-  if (target_in_package && check_remlist(pkg->removes, target_in_package)) return 1;
-  if (target_in_dist && check_remlist(model.removes, target_in_dist)) return 1;
-  if (target_in_package && check_remlist_wc(pkg->removeany, target_in_package)) return 1;
-  if (target_in_dist && check_remlist_wc(model.removeany, target_in_dist)) return 1;
-  return 0;
+  return target_removed(nullptr, pkg, target_in_package, target_in_dist);
 }
 
 std::string expand_export_format(std::string_view format, const std::string_view (&args)[8]) {

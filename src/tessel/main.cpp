@@ -9,8 +9,6 @@
 #include "prep/tessel.hpp"
 #include "tessel/usage.hpp"
 
-ManFormatter manfmt = default_formatter();
-
 namespace {
 
 int columns_from_environment() {

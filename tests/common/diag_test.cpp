@@ -263,13 +263,21 @@ TEST_F(Reporters, PerrorLabel) {
 
 namespace {
 
-// A message piece as a reader composes one before reporting it.
+// A message text as a reader composes one before printing it itself.
 std::string piece(const char* format, ...) {
   va_list ap;
   va_start(ap, format);
-  std::string s = vstrprintf(format, ap);
+  std::string s = vmessage_text(format, ap);
   va_end(ap);
   return s;
+}
+
+// A report after a place the caller made safe, as the reader makes one.
+void report_after(report_kind kind, const std::string& prefix, const char* format, ...) {
+  va_list ap;
+  va_start(ap, format);
+  report_at(kind, prefix, format, ap);
+  va_end(ap);
 }
 
 }  // namespace
@@ -309,20 +317,23 @@ TEST(MessageText, FormatsLikePrintf) {
   EXPECT_EQ(escape_controls("ok \x1f\x7f\xc3\xa9"), "ok \\x1f\\x7f\xc3\xa9");
 }
 
-TEST_F(Reporters, ComposedPieceIsReportedAsItStands) {
+TEST_F(Reporters, ReportAtTakesItsPrefixAsItStands) {
   testutil::CaptureFd cap;
-  // A reader composes its text first and reports it after the file and line.
-  const std::string text =
-      piece("exec(%c%s%c) failed with %d.\n", SECT_MARK, "rm -rf\n/", SECT_MARK, 1);
-  EXPECT_EQ(text, "exec(\x02rm -rf\\n/\x02) failed with 1.\n");
-  error("%c%s%c line %d: %s", SECT_MARK, "ctl\x1b", SECT_MARK, 4, text.c_str());
-  // Only a final argument is taken as the piece, and only once: as
-  // anything else it is text like any other.
-  const std::string again = piece("exec(%s)\n", "a\tb");
-  error("%s; %s", again.c_str(), again.c_str());
-  error("%s", again.c_str());
+  // The prefix's name was escaped by the caller; its marks stay marks.
+  const std::string place = "\x02" + escape_controls("ctl\x1b") + "\x02 line 4: ";
+  report_after(report_kind::error, place, "exec(%c%s%c) failed with %d.\n", SECT_MARK, "rm -rf\n/",
+               SECT_MARK, 1);
+  report_after(report_kind::warning, place, "%s\n", "a\tb");
+  // Never a continuation, and counted as the reporters count.
+  report_after(report_kind::warning, "", "\x01" "%s\n", "c");
+  report_after(report_kind::info, place, "done.\n");
   EXPECT_EQ(cap.text(),
             "\nERROR: ctl\\x1b line 4: exec(rm -rf\\n/) failed with 1.\n"
-            "ERROR: exec(a\\tb)\\n; exec(a\\tb)\n"
-            "ERROR: exec(a\\tb)\\n");
+            "\nWARNING: ctl\\x1b line 4: a\\tb\n"
+            "WARNING: \x01" "c\n"
+            "\nINFO: ctl\\x1b line 4: done.\n");
+  EXPECT_EQ(diag.errors, 1);
+  EXPECT_EQ(diag.warnings, 2);
+  // Plain formatting, as before any report, and no state left behind.
+  EXPECT_EQ(strprintf("%s", place.c_str()), place);
 }

@@ -7,6 +7,7 @@
 #include <new>
 #include <string>
 
+#include "common/alloc_failure.hpp"
 #include "common/diag.hpp"
 #include "common/memory.hpp"
 
@@ -18,6 +19,10 @@ namespace {
 
 // More than the address space holds, so no overcommit setting can grant it.
 constexpr std::size_t HUGE_SIZE = std::size_t(1) << 48;
+
+// Where the tests put what they allocate: an optimiser may drop an
+// allocation whose result nobody reads, and with it the failure under test.
+void* volatile sink = nullptr;
 
 // Runs `f` as a run would: a run_exit ends the process with its status.
 template <class F>
@@ -71,19 +76,20 @@ TEST(MemoryDeathTest, NewReportsTheSizeAskedFor) {
                 install_alloc_failure_handler();
                 std::string s;
                 s.reserve(HUGE_SIZE);
+                sink = s.data();
               }),
               ::testing::ExitedWithCode(1), "\nFATAL: could not allocate 281474976710657 bytes.\n");
   // Even where the report cannot be thrown to main, the run ends with 1.
   EXPECT_EXIT(as_run([] {
                 install_alloc_failure_handler();
-                [&]() noexcept { (void)::operator new(HUGE_SIZE); }();
+                [&]() noexcept { sink = ::operator new(HUGE_SIZE); }();
               }),
               ::testing::ExitedWithCode(1), "could not allocate 281474976710656 bytes");
 }
 
 TEST(Memory, NewWithoutHandlerThrowsBadAlloc) {
   std::new_handler old = std::set_new_handler(nullptr);
-  EXPECT_THROW((void)::operator new(HUGE_SIZE), std::bad_alloc);
+  EXPECT_THROW(sink = ::operator new(HUGE_SIZE), std::bad_alloc);
   EXPECT_EQ(::operator new(HUGE_SIZE, std::nothrow), nullptr);
   std::set_new_handler(old);
 }

@@ -2,6 +2,7 @@
 // components, entries with their attributes, patterns, lists, and the
 // errors that stop or abort the parse.
 #include "ctl_fixture.hpp"
+#include "support/testutil.hpp"
 
 namespace {
 
@@ -130,8 +131,9 @@ package("/base", "Base", "base") {
 
   dfileptr_t link = file_named("/usr/bin/l");
   ASSERT_NE(link, nullptr);
-  EXPECT_EQ(link->aflags, af::CTL_SYMLINK | af::CREATED | af::PHASE | af::PRIVATE);
-  EXPECT_EQ(link->target.sv(), "x");
+  EXPECT_EQ(link->aflags,
+            af::CTL_SYMLINK | af::CREATED | af::SYMLINK | af::PHASE | af::PRIVATE);
+  EXPECT_EQ(link->target.sv(), "/d/base/usr/bin/x");
   EXPECT_EQ(link->sflags, 0u);
 
   ASSERT_EQ(model.dirs.size(), 3u);
@@ -248,6 +250,48 @@ TEST_F(ActionsTest, SettingsActInBothPasses) {
       "\nWARNING: t.ctl line 6: twice\n";
   EXPECT_EQ(r.err, "\n" + once + "\n" + once);
   EXPECT_EQ(model.packages.size(), 1u);  // made in the second pass only
+}
+
+// set() finds a row by its long name in the program's own table, then in
+// every backend's; a row the control file cannot set is no option to it.
+TEST_F(ActionsTest, SetFindsRowsByLongName) {
+  opts.fmode = 1;
+  ParseResult r = parse(
+      "set(\"flat-mode\", \"0\")\n"
+      "set(\"product-code\", \"NEW\")\n"
+      "set(\"all-early\", \"017\")\n"
+      "set(\"dont-harden-symlinks\", \"x\")\n"
+      "set(\"backend\", \"xml\")\n"
+      "set(\"control-file\", \"other.ctl\")\n"
+      "set(\"no-such-option\", \"1\")\n"
+      "set(\"flat-mode\", \"yes\")\n",
+      1);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(opts.fmode, 0);
+  EXPECT_EQ(*opts.prdcode, "NEW");
+  EXPECT_EQ(opts.rmode, 15);
+  EXPECT_EQ(diag.errors, 5);
+  // A backend's option is found with no backend selected.
+  EXPECT_EQ(r.err,
+            "\nERROR: t.ctl line 4: invalid value `x' for option `dont-harden-symlinks'.\n"
+            "ERROR: t.ctl line 5: invalid option `backend'.\n"
+            "ERROR: t.ctl line 6: invalid option `control-file'.\n"
+            "ERROR: t.ctl line 7: invalid option `no-such-option'.\n"
+            "ERROR: t.ctl line 8: invalid value `yes' for option `flat-mode'.\n");
+}
+
+// A directory a prep statement names is shown whole: the layout never
+// cuts it at its dots.
+TEST_F(ActionsTest, FailedPrepStatementsShowTheirDirectoryWhole) {
+  testutil::TempDir base;
+  testutil::make_dirs(base / "dist/f.d");
+  testutil::write_file(base / "dist/f.info", "not a directory\n");
+  opts.distdir = base / "dist";
+  ParseResult r = parse("prepare(\"p\") {\n  format_mansource(\"../..\")\n"
+                        "  compress_texinfo(\"f.d/../f.info\")\n}\n");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "\nERROR: t.ctl line 2: format_mansource(../..) failed with -2.\n"
+                   "ERROR: t.ctl line 3: compress_texinfo(f.d/../f.info) failed with -1.\n");
 }
 
 TEST_F(ActionsTest, FirstPassAndFalseConditionsCreateNothing) {

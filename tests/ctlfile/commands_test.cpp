@@ -37,6 +37,10 @@ TEST_F(CommandsTest, FailingCommandsEndTheRun) {
       {"exec(\"kill -9 $$\")", "\nERROR: t.ctl line 1: exec(kill -9 $$) failed with 137.\n"},
       // A failed script is left in /tmp; this one removes itself.
       {"script(\"END\", END\nrm -f \"$0\"; exit 5\nEND\n)", "\nERROR: t.ctl line 4: exec(END) failed with 5.\n"},
+      // The delimiter is shown whole, never cut at its dots.
+      {"script(\"../..\", ../..\nrm -f \"$0\"; exit 6\n../..\n)",
+       "\nERROR: t.ctl line 4: exec(../..) failed with 6.\n"},
+      {"exec(\"exit 7 # ../..\")", "\nERROR: t.ctl line 1: exec(exit 7 # ../..) failed with 7.\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);

@@ -10,6 +10,7 @@
 #include "backend/backend.hpp"
 #include "common/diag.hpp"
 #include "ctlfile/reader.hpp"
+#include "driver/options.hpp"
 #include "driver/run.hpp"
 #include "model/model.hpp"
 #include "model/settings.hpp"
@@ -45,7 +46,7 @@ class CtlTest : public ::testing::Test {
     ParseResult r;
     testutil::CaptureFd out(1), err(2);
     try {
-      r.warns = parse_text(name, text, setonly);
+      r.warns = parse_text(name, text, setonly, globalopts);
     } catch (const run_exit& e) {
       r.status = e.status;
     }

@@ -3,6 +3,7 @@
 // message and status 1.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -107,6 +108,81 @@ struct Product {
     return run_program("mkxmlpkg", a, opt);
   }
 };
+
+// A product whose package holds /usr/bin/hello and an empty /usr/share,
+// read with control file `ctl` by each backend in turn; every output file
+// and message, with the base directory written as BASE.
+struct LinkProduct {
+  static constexpr const char* outputs[] = {"P.xml", "input/prototype", "input/p-HELLO.pkg"};
+  TempDir base;
+  explicit LinkProduct(const std::string& ctl) {
+    write_file(base / "dist/hello/usr/bin/hello", "#!/bin/sh\n", 0755);
+    testutil::make_dirs(base / "dist/hello/usr/share");
+    testutil::make_dirs(base / "input");
+    write_file(base / "links.ctl", ctl);
+  }
+  std::string run(const std::string& program, const std::vector<std::string>& extra) const {
+    std::vector<std::string> a = {"-d", base.path(), "-P", "P", "-V", "1", "-D", "d",
+                                  "-p", base / "links.ctl", "-W"};
+    a.insert(a.end(), extra.begin(), extra.end());
+    for (const char* f : outputs) std::remove((base / f).c_str());
+    auto r = run_program(program, a);
+    std::string all = "status " + std::to_string(r.status) + "\n" + r.err;
+    for (const char* f : outputs)
+      if (testutil::exists(base / f)) all += "\n== " + std::string(f) + "\n" + testutil::read_file(base / f);
+    for (std::size_t at; (at = all.find(base.path())) != std::string::npos;)
+      all.replace(at, base.path().size(), "BASE");
+    return all;
+  }
+};
+
+struct Backend {
+  const char* program;
+  std::vector<std::string> options;
+  std::vector<std::string> expected;  ///< what the output holds for the created links
+};
+
+// A link the control file creates is written as a link, by every backend,
+// exactly as the same link found in the tree and declared with symlink().
+TEST(CtlEndToEnd, CreatedLinksAreWrittenAsTheLinksTheTreeWouldHold) {
+  LinkProduct created(
+      "package(\"/hello\", \"Hello\", \"HELLO\") {\n"
+      "  create symlink(file, \"/usr/bin/hi\", \"hello\") { }\n"
+      "  create symlink(file, \"/usr/bin/hey\", \"/usr/bin/hello\") { }\n"
+      "  create symlink(directory, \"/usr/share/hello\", \"../bin\") { }\n"
+      "}\n");
+  LinkProduct found(
+      "package(\"/hello\", \"Hello\", \"HELLO\") {\n"
+      "  symlink(file, \"/usr/bin/hi\") { }\n"
+      "  symlink(file, \"/usr/bin/hey\") { }\n"
+      "  symlink(directory, \"/usr/share/hello\") { }\n"
+      "}\n");
+  testutil::make_symlink("hello", found.base / "dist/hello/usr/bin/hi");
+  testutil::make_symlink("/usr/bin/hello", found.base / "dist/hello/usr/bin/hey");
+  testutil::make_symlink("../bin", found.base / "dist/hello/usr/share/hello");
+  const Backend backends[] = {
+      {"mkxmlpkg", {},
+       {"    <symlink access=\"shared\"\n             phase=\"normal\"\n             type=\"file\"\n"
+        "             name=\"/usr/bin/hi\"\n             target=\"/usr/bin/hello\">\n",
+        "             name=\"/usr/bin/hey\"\n             target=\"/usr/bin/hello\">\n",
+        "             type=\"dir\"\n             name=\"/usr/share/hello\"\n"
+        "             target=\"/usr/bin\">\n"}},
+      {"mkpkg", {"-U", "application"},
+       {"s HELLO /usr/bin/hi=/usr/bin/hello\n", "s HELLO /usr/bin/hey=/usr/bin/hello\n",
+        "s HELLO /usr/share/hello=/usr/bin\n"}},
+      {"mkkest", {"-E", "Vendor"},
+       {"SYML:HELLO:SERVER:./usr/bin/hi:\n\ttarget = ./usr/bin/hello\n",
+        "SYML:HELLO:SERVER:./usr/bin/hey:\n\ttarget = ./usr/bin/hello\n",
+        "SYML:HELLO:SERVER:./usr/share/hello:\n\ttarget = ./usr/bin\n"}},
+  };
+  for (const Backend& b : backends) {
+    SCOPED_TRACE(b.program);
+    const std::string out = created.run(b.program, b.options);
+    EXPECT_EQ(out.rfind("status 0\n", 0), 0u) << out;
+    for (const std::string& part : b.expected) EXPECT_NE(out.find(part), std::string::npos) << part << "\nin\n" << out;
+    EXPECT_EQ(out, found.run(b.program, b.options));
+  }
+}
 
 TEST(CtlEndToEnd, ScriptsRunNoMacroNameAndNoValueAsShellCode) {
   Product p;

@@ -114,6 +114,26 @@ TEST_F(ReaderTest, UnbalancedElseAndEndifFailTheParse) {
   EXPECT_EQ(r.err, perr(3, "unbalanced ENDIF") + failed());
 }
 
+// A parse error names the file as every other message does: its control
+// characters escaped, so the name cannot split the line or reach the
+// terminal as a command. A long script delimiter is shown the same way.
+TEST_F(ReaderTest, ParseErrorsEscapeTheFileNameAndTheirArguments) {
+  const std::string name = "odd\x1b[2J\nname.ctl";
+  ParseResult r = parse("print(\"a\")\nelse\n", 0, name);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err.substr(0, r.err.find("\nERROR: failed")),
+            "\nERROR: odd\\x1b[2J\\nname.ctl line 2: unbalanced ELSE\n");
+  fresh();
+  // Strings take no control characters, but a macro's value may hold any.
+  add_varlist("D", std::string(24, '\x1b'), opts.macros);
+  r = parse("script(\"${D}\", x)\n");
+  EXPECT_EQ(r.status, 1);
+  std::string shown;
+  for (int i = 0; i < 24; ++i) shown += "\\x1b";
+  EXPECT_EQ(r.err, perr(1, "script delimiter `" + shown + "' is longer than 23 characters") +
+                       failed());
+}
+
 TEST_F(ReaderTest, OpenConditionalsWarnAtTheirLineInEachPass) {
   TempDir dir;
   write_file(dir / "inc.ctl", "\nifndef(\"B\")\n");
@@ -147,7 +167,7 @@ TEST_F(ReaderTest, ControlFilePassEntersTheDistDirectory) {
   char before[4096];
   ASSERT_TRUE(getcwd(before, sizeof before));
   testutil::CaptureFd out(1), err;
-  EXPECT_EQ(parse_control_file(0), 0);
+  EXPECT_EQ(parse_control_file(0, globalopts), 0);
   char after[4096];
   ASSERT_TRUE(getcwd(after, sizeof after));
   EXPECT_STREQ(before, after);
@@ -179,7 +199,7 @@ TEST_F(ReaderTest, ControlFileSetupFailuresEndTheRun) {
     testutil::CaptureFd err;
     int status = 0;
     try {
-      parse_control_file(1);
+      parse_control_file(1, globalopts);
     } catch (const run_exit& e) {
       status = e.status;
     }

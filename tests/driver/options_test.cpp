@@ -1,5 +1,5 @@
 // The command line as the driver reads it: option forms, lookup order,
-// handlers, the control-file setter and the option checks.
+// handlers and the option checks.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -174,28 +174,6 @@ TEST_F(CommandLine, DebugOption) {
   EXPECT_EQ(stderr_.rfind("Invalid debug level `lots' specifiedUsage: ", 0), 0u) << stderr_;
   EXPECT_EQ(parse({"-X", "1", ""}), 2);
   EXPECT_EQ(stderr_.rfind("Invalid debug file name specifiedUsage: ", 0), 0u) << stderr_;
-}
-
-TEST_F(CommandLine, ControlFileSetterFindsRowsByLongName) {
-  ASSERT_EQ(parse({"-f"}), -1);
-  CaptureFd err;
-  set_option("flat-mode", "0");
-  EXPECT_EQ(opts.fmode, 0);
-  set_option("product-code", "NEW");
-  EXPECT_EQ(*opts.prdcode, "NEW");
-  set_option("all-early", "017");
-  EXPECT_EQ(opts.rmode, 15);
-  EXPECT_EQ(diag.errors, 0);
-  set_option("backend", "xml");   // has no setter
-  set_option("control-file", "other.ctl");  // nor has this: the file is being read
-  set_option("no-such-option", "1");
-  set_option("flat-mode", "yes");
-  EXPECT_EQ(diag.errors, 4);
-  const std::string e = err.text();
-  EXPECT_NE(e.find("invalid option `backend'."), std::string::npos) << e;
-  EXPECT_NE(e.find("invalid option `control-file'."), std::string::npos) << e;
-  EXPECT_NE(e.find("invalid option `no-such-option'."), std::string::npos);
-  EXPECT_NE(e.find("invalid value `yes' for option `flat-mode'."), std::string::npos);
 }
 
 TEST_F(CommandLine, ChecksReportEveryProblemThenStop) {

@@ -1,11 +1,20 @@
 // Whole runs of the installed program names: the usage report, statuses,
-// the dist-directory checks and the warning/error decision.
+// the dist-directory checks and the warning/error decision; and the state
+// every run starts from.
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "common/diag.hpp"
+#include "common/namecache.hpp"
+#include "ctlfile/reader.hpp"
+#include "driver/run.hpp"
+#include "model/model.hpp"
+#include "model/settings.hpp"
+#include "prep/autoprep.hpp"
+#include "prep/tessel.hpp"
 #include "support/testutil.hpp"
 
 namespace {
@@ -39,6 +48,33 @@ const char* const kSynopsis80 =
     "   the list of possible back-end driver names.\n"
     "\n"
     "-d DIR / --directory DIR (required)\n";
+
+// Every run begins from the state initialize_globals makes, whatever an
+// earlier run (or test) left behind in any subsystem.
+TEST(StartOfRun, EverySubsystemStartsAfresh) {
+  diag.errors = 3;
+  get_uidnm(0);
+  opts.fmode = 1;
+  opts.distdir = "/elsewhere";
+  model.packages.push_back(nullptr);
+  ctl.include_jail = "/jail";
+  ctl.trace.mode = 2;
+  autoprep_state.mcsbug = true;
+  manfmt.fmtcmd = "false";
+  manfmt.tree = nullptr;
+  initialize_globals();
+  EXPECT_EQ(diag.errors, 0);
+  EXPECT_TRUE(namecache.users.pairs.empty());
+  EXPECT_EQ(opts.fmode, 0);
+  EXPECT_FALSE(opts.distdir);
+  EXPECT_TRUE(model.packages.empty());
+  EXPECT_EQ(ctl.include_jail, "");
+  EXPECT_EQ(ctl.trace.mode, 0);
+  EXPECT_FALSE(autoprep_state.mcsbug);
+  EXPECT_EQ(manfmt.fmtcmd, default_fmtcmd());
+  // corvane's formatter keeps to the dist directory the options name.
+  EXPECT_EQ(manfmt.tree, &opts.distdir);
+}
 
 TEST(UsageReport, LayoutAndVersions) {
   RunResult r = run_program("mkxmlpkg", {"-?"});

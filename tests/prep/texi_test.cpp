@@ -66,6 +66,8 @@ TEST(InfoDirectory, FailuresEndTheRunOrReturnMinusOne) {
   EXPECT_EQ(texi_directory((tmp / "file").c_str()), -1);
 
   testutil::CaptureFd err;
+  diag = Diagnostics{};
+  diag.columns = 1000;  // one line per message
   int status = -1;
   try {
     texi_directory((tmp / "missing").c_str());
@@ -83,8 +85,28 @@ TEST(InfoDirectory, FailuresEndTheRunOrReturnMinusOne) {
     status = e.status;
   }
   EXPECT_EQ(status, 1);
-  EXPECT_EQ(err.text(), "ERROR: failed to get full path for '" + tmp / "missing" + "'\n" +
+  // Reported as every error is, the names escaped.
+  EXPECT_EQ(err.text(), "\nERROR: failed to get full path for '" + tmp / "missing" + "'\n" +
                             "ERROR: command '" + tmp / "info/x.info" + "' returned 2\n");
+  EXPECT_EQ(diag.errors, 2);
+}
+
+// A name with dots and control characters in it is shown whole and safe:
+// never split at its dots, and no byte of it reaches the terminal raw.
+TEST(InfoDirectory, NamesInMessagesAreKeptWholeAndEscaped) {
+  TempDir tmp;
+  const std::string odd = tmp / "a\x1b[2J/../../..";
+  reset_settings();
+  testutil::CaptureFd err;
+  diag = Diagnostics{};
+  int status = -1;
+  try {
+    texi_directory(odd.c_str());
+  } catch (const run_exit& e) {
+    status = e.status;
+  }
+  EXPECT_EQ(status, 1);
+  EXPECT_EQ(err.text(), "\nERROR: failed to get full path for\n    '" + tmp / "a\\x1b[2J/../../.." + "'\n");
 }
 
 }  // namespace

@@ -21,9 +21,6 @@
 #include "support/capture.hpp"
 #include "support/testutil.hpp"
 
-// This test program formats as tessel does, with its own formatter.
-ManFormatter manfmt = default_formatter();
-
 namespace {
 
 using testutil::list_tree;
