@@ -5,10 +5,6 @@
 
 #include "common/lists.hpp"
 
-/// "2.1.0", and the same as a number.
-extern const std::string CORVANE_VER;
-inline constexpr int corvane_ver = 201000;
-
 /// Fresh settings, diagnostics and model; reads COLUMNS.
 void initialize_globals();
 /// Selects the first backend that claims the program's base name.

@@ -7,7 +7,9 @@
 #include <vector>
 
 #include "backend/backend.hpp"
+#include "backend/pkgadd/pkgadd.hpp"
 #include "common/diag.hpp"
+#include "driver/backends.hpp"
 #include "driver/options.hpp"
 #include "driver/run.hpp"
 #include "model/settings.hpp"
@@ -196,6 +198,25 @@ TEST_F(CommandLine, ControlFileSetterFindsRowsByLongName) {
   EXPECT_NE(e.find("invalid option `control-file'."), std::string::npos) << e;
   EXPECT_NE(e.find("invalid option `no-such-option'."), std::string::npos);
   EXPECT_NE(e.find("invalid value `yes' for option `flat-mode'."), std::string::npos);
+}
+
+// Each integer option is read to the width of its setting: the part limit
+// takes 64 bits, a flag no more than an int.
+TEST_F(CommandLine, IntegerOptionsTakeTheWidthOfTheirSetting) {
+  ASSERT_EQ(parse({"-l", "6442450944"}, "mkpkg"), -1) << stderr_;
+  EXPECT_EQ(pkgadd_settings.pkgadd_limit, 6442450944LL);
+  EXPECT_EQ(parse({"-l", "lots"}, "mkpkg"), 2);
+  EXPECT_NE(stderr_.find("ERROR: invalid integer value `lots' specified to option -l\nUsage: mkpkg"),
+            std::string::npos)
+      << stderr_;
+  const int errors = diag.errors;
+  CaptureFd err;
+  set_option("pkgadd-part-limit", "0x200000000");
+  EXPECT_EQ(pkgadd_settings.pkgadd_limit, 0x200000000LL);
+  set_option("all-early", "6442450944");
+  EXPECT_EQ(opts.rmode, 0);
+  EXPECT_EQ(diag.errors, errors + 1);
+  EXPECT_NE(err.text().find("invalid value `6442450944' for option `all-early'."), std::string::npos);
 }
 
 TEST_F(CommandLine, ChecksReportEveryProblemThenStop) {
