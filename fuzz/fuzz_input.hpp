@@ -9,6 +9,7 @@
 #include "backend/backend.hpp"
 #include "common/diag.hpp"
 #include "ctlfile/reader.hpp"
+#include "driver/backends.hpp"
 #include "driver/options.hpp"
 #include "driver/run.hpp"
 #include "model/settings.hpp"

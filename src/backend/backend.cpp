@@ -2,28 +2,22 @@
 
 #include <cstring>
 
-#include "common/diag.hpp"
-
 Registry registry;
 
-std::string version_text(int major, int minor, int patch) {
-  return strprintf("%d.%d.%d", major, minor, patch);
-}
-
-void initialize_backends() {
-  registry.backends = {kest_backend, pkgadd_backend, xml_backend};
+void install_backends(std::span<const backend* const> table) {
+  registry.backends = table;
   registry.backptr = nullptr;
-  for (backend& b : registry.backends)
-    if (b.init) b.init(b);
+  for (const backend* b : registry.backends)
+    if (b->init) b->init();
 }
 
-backend* find_backend(const char* name) {
-  for (backend& b : registry.backends)
-    if (std::strcmp(b.name, name) == 0) return &b;
+const backend* find_backend(const char* name) {
+  for (const backend* b : registry.backends)
+    if (std::strcmp(b->name, name) == 0) return b;
   return nullptr;
 }
 
-void set_backend(backend* b) {
+void set_backend(const backend* b) {
   registry.backptr = b;
   add_varlist("CORVANE_BACKEND", b->name, opts.macros);
 }
@@ -34,17 +28,6 @@ void set_phase(attrent& e, int phase) {
   if (phase < 1 || phase > 3) return;
   for (path_t* p : {&e.abs, &e.path, &e.nm, &e.target}) p->flags = bits[phase];
   if (phase == 3) e.aflags |= af::PRIVATE;
-}
-
-PackageNames::PackageNames() {
-  for (pkgptr_t p : model.packages)
-    if (!(p->flags & pf::IGNORED)) by_name_.emplace(p->name, p);
-}
-
-pkgptr_t PackageNames::find(std::string_view name) const {
-  if (opts.fmode) return model.packages.empty() ? nullptr : model.packages.front();
-  const auto it = by_name_.find(name);
-  return it == by_name_.end() ? nullptr : it->second;
 }
 
 bool apply_entry_reply(int reply, dfileptr_t e) {

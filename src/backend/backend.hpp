@@ -1,11 +1,21 @@
-// The backend record, the registry of the three built-in backends, and the
-// one place where each kind of backend reply turns into its effect.
+// The backend record, the registry, and the one place where each kind of
+// backend reply turns into its effect.
+//
+// Adding a backend: make one folder below src/backend/ (one library of
+// the build) holding
+//   - one constant `backend` record with designated initializers: name,
+//     description, version text and number, option table, operations;
+//   - its settings in a struct of its own, put back by its `init`;
+//   - its format lines in its own produce.cpp, written with what the
+//     backends share here: writer.hpp (entry order, hard links, owner and
+//     group names, link targets), cntl.hpp (control scripts and private
+//     entries), checks.hpp, values.hpp and outset.hpp;
+// then add its record to the table in src/driver/backends.cpp. Nothing in
+// this folder changes, and no backend includes another backend's headers.
 #pragma once
 
+#include <span>
 #include <string>
-#include <string_view>
-#include <unordered_map>
-#include <vector>
 
 #include "model/model.hpp"
 #include "model/settings.hpp"
@@ -13,14 +23,14 @@
 /// A backend: its identity and the operations the core calls at fixed
 /// points of the run. Every operation slot but `produce` may be empty.
 struct backend {
-  const char* name = nullptr;  ///< matched by -B and the control file's backend statement
-  const char* desc = nullptr;  ///< one line for the usage report
-  std::string verstr;          ///< "major.minor.patch", set by init
-  int version = 0;             ///< major*100000 + minor*1000 + patch, set by init
-  option_table opts;           ///< the backend's option table, set by init
+  const char* name = nullptr;    ///< matched by -B and the control file's backend statement
+  const char* desc = nullptr;    ///< one line for the usage report
+  const char* verstr = nullptr;  ///< "major.minor.patch"
+  int version = 0;               ///< the same as major*100000 + minor*1000 + patch
+  option_table opts;             ///< the backend's option table
 
   int (*chkname)(const char* cmdname) = nullptr;  ///< non-zero: claims the program name
-  int (*init)(backend& self) = nullptr;
+  void (*init)() = nullptr;      ///< puts the backend's settings back to their initial values
   void (*optcheck)() = nullptr;  ///< must set opts.pkgdir
   void (*postproc)() = nullptr;
   int (*dupcheck)() = nullptr;
@@ -45,41 +55,28 @@ struct backend {
   std::string (*pkgrename)(const char* shortname) = nullptr;  ///< the package name
 };
 
-/// The registry: KEST, pkgadd, XML in that order, and the selected backend.
+/// The registered backends, in registry order, and the selected one.
 struct Registry {
-  std::vector<backend> backends;
-  backend* backptr = nullptr;
+  std::span<const backend* const> backends;  ///< set at start-up by install_backends
+  const backend* backptr = nullptr;          ///< null until one is chosen
 };
 
 extern Registry registry;
 
-/// Builds the registry and calls every backend's init.
-void initialize_backends();
-/// The backend named `name`, or null.
-backend* find_backend(const char* name);
+/// Registers `table` (the program's backends, in registry order), selects
+/// none, and calls every backend's init.
+void install_backends(std::span<const backend* const> table);
+/// The first registered backend named `name`, or null.
+const backend* find_backend(const char* name);
 /// Selects `b` and defines the macro CORVANE_BACKEND as its name.
-void set_backend(backend* b);
+void set_backend(const backend* b);
 /// Sets an entry's or pattern's phase and the phase bits of its paths.
 void set_phase(attrent& entry, int phase);
 
-/// "%d.%d.%d" of the three numbers, and the number major*100000+minor*1000+patch.
-std::string version_text(int major, int minor, int patch);
-inline int version_number(int major, int minor, int patch) {
+/// The number a version "major.minor.patch" compares as.
+constexpr int version_number(int major, int minor, int patch) {
   return major * 100000 + minor * 1000 + patch;
 }
-
-/// Packages by name for the writers, found as find_package finds them
-/// (ignored packages pass unseen, the first of a name wins, flat mode has
-/// its one package), so that a product of many packages is not searched
-/// from the start for every subpackage name.
-class PackageNames {
- public:
-  PackageNames();
-  pkgptr_t find(std::string_view name) const;
-
- private:
-  std::unordered_map<std::string_view, pkgptr_t> by_name_;
-};
 
 // Reply codes of the per-item operations.
 inline constexpr int REPLY_OK = 0;
@@ -108,8 +105,3 @@ int call_finalpkg(pkgptr_t p);
 int call_precmpnt(cmpntptr_t c);
 int call_postcmpnt(cmpntptr_t c);
 int call_finalcmpnt(cmpntptr_t c);
-
-// The records each backend module supplies; initialize_backends copies them.
-extern const backend kest_backend;
-extern const backend pkgadd_backend;
-extern const backend xml_backend;

@@ -12,8 +12,8 @@
 #include "common/diag.hpp"
 #include "common/namecache.hpp"
 #include "common/strutil.hpp"
+#include "common/version.hpp"
 #include "ctlfile/lexer.hpp"
-#include "driver/run.hpp"
 #include "model/settings.hpp"
 #include "prep/autoprep.hpp"
 #include "prep/tessel.hpp"
@@ -74,8 +74,8 @@ attrent& add_to_all(const std::string& pattern, std::vector<attrent>& array, int
 /// every backend, selected or not.
 const option* option_row(const CtlReader& rd, const char* name) {
   if (const option* o = find_option(rd.options, name)) return o;
-  for (const backend& b : registry.backends)
-    if (const option* o = find_option(b.opts, name)) return o;
+  for (const backend* b : registry.backends)
+    if (const option* o = find_option(b->opts, name)) return o;
   return nullptr;
 }
 
@@ -141,7 +141,7 @@ void act_want_value(CtlReader& rd, int parts, int a, int b, int c) {
 void act_want(CtlReader& rd) {
   if (!rd.condtrue() || rd.wantval <= corvane_ver) return;
   ctl_error(rd, "control script wants Corvane version %c%s%c - only have %c%s%c.\n", SECT_MARK,
-            rd.wantmsg.c_str(), SECT_MARK, SECT_MARK, CORVANE_VER.c_str(), SECT_MARK);
+            rd.wantmsg.c_str(), SECT_MARK, SECT_MARK, CORVANE_VER, SECT_MARK);
   exit_run(1);
 }
 
@@ -154,7 +154,7 @@ void act_want_backend(CtlReader& rd, const std::string& name) {
   }
   if (rd.wantval <= b->version) return;
   ctl_error(rd, "control script wants Corvane `%s' driver version %c%s%c - only have %c%s%c.\n",
-            name.c_str(), SECT_MARK, rd.wantmsg.c_str(), SECT_MARK, SECT_MARK, b->verstr.c_str(),
+            name.c_str(), SECT_MARK, rd.wantmsg.c_str(), SECT_MARK, SECT_MARK, b->verstr,
             SECT_MARK);
   exit_run(1);
 }
@@ -171,7 +171,7 @@ void act_warning(CtlReader& rd, const std::string& text) {
 
 void act_backend(CtlReader& rd, const std::string& name) {
   if (!rd.condtrue()) return;
-  if (backend* b = find_backend(name.c_str()))
+  if (const backend* b = find_backend(name.c_str()))
     set_backend(b);
   else
     ctl_error(rd, "unknown backend driver `%s'.\n", name.c_str());

@@ -7,6 +7,7 @@
 #include "common/diag.hpp"
 #include "common/stdstreams.hpp"
 #include "ctlfile/ctlfile.hpp"
+#include "driver/backends.hpp"
 #include "driver/options.hpp"
 #include "driver/run.hpp"
 #include "model/settings.hpp"

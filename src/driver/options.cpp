@@ -19,7 +19,7 @@
 #include "common/diag.hpp"
 #include "common/fileio.hpp"
 #include "common/strutil.hpp"
-#include "driver/run.hpp"
+#include "common/version.hpp"
 
 namespace {
 
@@ -117,7 +117,7 @@ int opt_setmacro(int, int, char** args, void*) {
 
 int opt_backend(int, int, char** args, void*) {
   if (registry.backptr) info("auto-detected backend driver replaced by command line option.\n");
-  backend* b = find_backend(args[0]);
+  const backend* b = find_backend(args[0]);
   if (!b) usage("Invalid backend driver `%s' specified.", args[0]);
   set_backend(b);
   return 1;
@@ -347,23 +347,24 @@ void usage(const char* format, ...) {
   const int n = int(registry.backends.size());
   std::fprintf(stderr, "\n\nThere %s %d backend%s defined:\n", n == 1 ? "is" : "are", n,
                plural(n));
-  for (const backend& b : registry.backends) std::fprintf(stderr, "  %-10s   %s\n", b.name, b.desc);
+  for (const backend* b : registry.backends)
+    std::fprintf(stderr, "  %-10s   %s\n", b->name, b->desc);
   std::fputs("\n", stderr);
-  for (const backend& b : registry.backends) {
-    if (b.opts.empty()) continue;
-    col = std::fprintf(stderr, "Backend `%s' options:", b.name);
-    printopts(b.opts, col, true);
+  for (const backend* b : registry.backends) {
+    if (b->opts.empty()) continue;
+    col = std::fprintf(stderr, "Backend `%s' options:", b->name);
+    printopts(b->opts, col, true);
     std::fputs("\n\n", stderr);
   }
   std::fputs("Full usage information:\n", stderr);
   printopts(globalopts, 1, false);
-  for (const backend& b : registry.backends) {
-    if (b.opts.empty()) continue;
-    std::fprintf(stderr, "Backend `%s' full usage:\n", b.name);
-    printopts(b.opts, 1, false);
+  for (const backend* b : registry.backends) {
+    if (b->opts.empty()) continue;
+    std::fprintf(stderr, "Backend `%s' full usage:\n", b->name);
+    printopts(b->opts, 1, false);
   }
-  std::fprintf(stderr, "Corvane version: %s\n", CORVANE_VER.c_str());
-  for (const backend& b : registry.backends)
-    std::fprintf(stderr, "   Backend `%s' version: %s\n", b.name, b.verstr.c_str());
+  std::fprintf(stderr, "Corvane version: %s\n", CORVANE_VER);
+  for (const backend* b : registry.backends)
+    std::fprintf(stderr, "   Backend `%s' version: %s\n", b->name, b->verstr);
   exit_run(2);
 }

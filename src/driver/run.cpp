@@ -25,8 +25,6 @@
 #include "prep/tessel.hpp"
 #include "scan/scan.hpp"
 
-const std::string CORVANE_VER = version_text(2, 1, 0);
-
 namespace {
 
 // Text lost on standard output (closed, or a full device) is an error
@@ -126,9 +124,9 @@ void initialize_globals() {
 void choose_backend_by_name(const char* argv0) {
   const char* slash = std::strrchr(argv0, '/');
   opts.cmdname = slash ? slash + 1 : argv0;
-  for (backend& b : registry.backends) {
-    if (b.chkname && b.chkname(opts.cmdname.c_str())) {
-      registry.backptr = &b;
+  for (const backend* b : registry.backends) {
+    if (b->chkname && b->chkname(opts.cmdname.c_str())) {
+      registry.backptr = b;
       break;
     }
   }

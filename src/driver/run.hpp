@@ -5,10 +5,6 @@
 
 #include "common/lists.hpp"
 
-/// "2.1.0", and the same as a number.
-extern const std::string CORVANE_VER;
-inline constexpr int corvane_ver = 201000;
-
 /// Puts the state of every subsystem back to its start, the one place a
 /// run begins from: diagnostics, name caches, settings, model, control-file
 /// reader, preparation and formatter (the registry and the backends'

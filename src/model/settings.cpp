@@ -28,27 +28,42 @@ int opt_setint_1(int, int, char**, void* target) {
 
 namespace {
 
-// Integer option targets are ints except the pkgadd part limit, which is
-// 64-bit so that limits above 2 GiB do not wrap.
 bool store_int(void* target, long long v) {
-  if (target == &opts.pkgadd_limit) {
-    opts.pkgadd_limit = v;
-    return true;
-  }
   if (v < INT_MIN || v > INT_MAX) return false;
   *static_cast<int*>(target) = static_cast<int>(v);
   return true;
 }
 
-}  // namespace
+bool store_int64(void* target, long long v) {
+  *static_cast<std::int64_t*>(target) = v;
+  return true;
+}
 
-int opt_setint(int letter, int, char** args, void* target) {
+// A handler reading its argument word with `store`.
+int set_from_word(int letter, char** args, void* target, bool (*store)(void*, long long)) {
   long long v;
-  if (!parse_int(args[0], v) || !store_int(target, v)) {
+  if (!parse_int(args[0], v) || !store(target, v)) {
     error("invalid integer value `%s' specified to option -%c\n", args[0], letter);
     return -1;
   }
   return 1;
+}
+
+// A setter reading the control file's value with `store`.
+int set_from_value(const char* value, void* target, bool (*store)(void*, long long)) {
+  long long v;
+  if (!parse_int(value, v)) return 1;
+  return store(target, v) ? 0 : 1;
+}
+
+}  // namespace
+
+int opt_setint(int letter, int, char** args, void* target) {
+  return set_from_word(letter, args, target, store_int);
+}
+
+int opt_setint64(int letter, int, char** args, void* target) {
+  return set_from_word(letter, args, target, store_int64);
 }
 
 int opt_setstr(int, int, char** args, void* target) {
@@ -62,9 +77,11 @@ int opt_setstrval(int, const char* value, void* target) {
 }
 
 int opt_setintval(int, const char* value, void* target) {
-  long long v;
-  if (!parse_int(value, v)) return 1;
-  return store_int(target, v) ? 0 : 1;
+  return set_from_value(value, target, store_int);
+}
+
+int opt_setint64val(int, const char* value, void* target) {
+  return set_from_value(value, target, store_int64);
 }
 
 const option* find_option(option_table table, const char* name) {

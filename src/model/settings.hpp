@@ -1,5 +1,6 @@
-// The run's settings: every option variable, and the option record that
-// drives the command line, the usage report and the control file's set.
+// The run's settings: every option variable of the core, and the option
+// record that drives the command line, the usage report and the control
+// file's set. Each backend keeps its own settings beside its record.
 #pragma once
 
 #include <cstdint>
@@ -46,16 +47,9 @@ struct Options {
   int dtexi = -1;
   int dexec = -1;
 
-  // KEST backend settings.
-  int hmode = 0;       ///< -h: keep symbolic links as SYML entries (with -H)
-  int Hmode = 0;       ///< -H: harden symbolic links into LINK entries
-  int kest_lmode = 0;  ///< -l: hard links are acceptable
-  int emode = 0;       ///< -e: write explicit mode, owner and group
-  optstr vendor;       ///< -E: default vendor
-
-  // pkgadd backend settings.
-  optstr pkgadd_cat;                   ///< -U: installation category
-  std::int64_t pkgadd_limit = 10485760;  ///< -l: part size limit in bytes
+  /// The default vendor: the KEST backend's -E, the control file's
+  /// vendor() statement; read as ${CORVANE_VENDOR} and by the writers.
+  optstr vendor;
 };
 
 extern Options opts;
@@ -94,12 +88,15 @@ inline char option_letter(const option& o) {
 }
 inline bool option_optional(const option& o) { return o.letter < 0; }
 
-// Generic handlers and setters shared by every option table.
+// Generic handlers and setters shared by every option table. The int
+// ones take an int target, the int64 ones a std::int64_t target.
 int opt_setint_1(int letter, int nleft, char** args, void* target);
 int opt_setint(int letter, int nleft, char** args, void* target);
+int opt_setint64(int letter, int nleft, char** args, void* target);
 int opt_setstr(int letter, int nleft, char** args, void* target);
 int opt_setstrval(int letter, const char* value, void* target);
 int opt_setintval(int letter, const char* value, void* target);
+int opt_setint64val(int letter, const char* value, void* target);
 
 /// The row of `table` with long name `name`, or null.
 const option* find_option(option_table table, const char* name);

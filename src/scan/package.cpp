@@ -25,7 +25,7 @@ std::string short_package_name(const char* name) {
 // (after an error) when its name is empty or another package has it.
 pkgptr_t make_scanned_package(const char* name, const std::string& reldir) {
   std::string shortname = name ? short_package_name(name) : str_or_empty(opts.prdcode);
-  backend* b = registry.backptr;
+  const backend* b = registry.backptr;
   std::string pkgname = b && b->pkgrename ? b->pkgrename(shortname.c_str()) : strupper(shortname);
   if (name) {
     if (pkgname.empty()) {

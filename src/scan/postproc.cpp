@@ -498,7 +498,7 @@ void report_duplicate_files() {
 
 void check_duplicate_files() {
   if (model.packages.size() <= 1) return;
-  backend* b = registry.backptr;
+  const backend* b = registry.backptr;
   const int reply = b && b->dupcheck ? b->dupcheck() : 0;
   if (reply == REPLY_FAIL) exit_run(1);
   if (reply == 0) report_duplicate_files();

@@ -11,6 +11,7 @@
 
 #include "backend/backend.hpp"
 #include "common/diag.hpp"
+#include "driver/backends.hpp"
 #include "model/index.hpp"
 #include "model/model.hpp"
 #include "model/settings.hpp"

@@ -1,6 +1,7 @@
 // What statements record in the settings and the model: packages,
 // components, entries with their attributes, patterns, lists, and the
 // errors that stop or abort the parse.
+#include "backend/pkgadd/pkgadd.hpp"
 #include "ctl_fixture.hpp"
 #include "support/testutil.hpp"
 
@@ -239,7 +240,7 @@ TEST_F(ActionsTest, SettingsActInBothPasses) {
       "want(\"xml\", 1)\n"
       "package(\"/p\", \"P\", \"p\") { }\n");
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(opts.pkgadd_limit, 64);  // 100 is octal
+  EXPECT_EQ(pkgadd_settings.pkgadd_limit, 64);  // 100 is octal
   EXPECT_EQ(opts.prdcode, "PRD");
   ASSERT_NE(registry.backptr, nullptr);
   EXPECT_STREQ(registry.backptr->name, "kest");

@@ -2,6 +2,7 @@
 // separators, the end of input, and the lexical errors that fail a parse.
 #include <cstdlib>
 
+#include "backend/pkgadd/pkgadd.hpp"
 #include "ctl_fixture.hpp"
 
 namespace {
@@ -21,7 +22,7 @@ class LexerTest : public CtlTest {
     fresh();
     ParseResult r = parse(std::string("set(\"pkgadd-part-limit\", ") + number_text + ")\n");
     EXPECT_EQ(r.status, 0) << r.err;
-    return opts.pkgadd_limit;
+    return pkgadd_settings.pkgadd_limit;
   }
 };
 

@@ -7,7 +7,9 @@
 #include <vector>
 
 #include "backend/backend.hpp"
+#include "backend/pkgadd/pkgadd.hpp"
 #include "common/diag.hpp"
+#include "driver/backends.hpp"
 #include "driver/options.hpp"
 #include "driver/run.hpp"
 #include "model/settings.hpp"
@@ -174,6 +176,22 @@ TEST_F(CommandLine, DebugOption) {
   EXPECT_EQ(stderr_.rfind("Invalid debug level `lots' specifiedUsage: ", 0), 0u) << stderr_;
   EXPECT_EQ(parse({"-X", "1", ""}), 2);
   EXPECT_EQ(stderr_.rfind("Invalid debug file name specifiedUsage: ", 0), 0u) << stderr_;
+}
+
+// Each integer option is read to the width of its setting: the part limit
+// takes 64 bits, a flag no more than an int.
+TEST_F(CommandLine, IntegerOptionsTakeTheWidthOfTheirSetting) {
+  ASSERT_EQ(parse({"-l", "6442450944"}, "mkpkg"), -1) << stderr_;
+  EXPECT_EQ(pkgadd_settings.pkgadd_limit, 6442450944LL);
+  EXPECT_EQ(parse({"-l", "lots"}, "mkpkg"), 2);
+  EXPECT_NE(stderr_.find("ERROR: invalid integer value `lots' specified to option -l\nUsage: mkpkg"),
+            std::string::npos)
+      << stderr_;
+  EXPECT_EQ(set_option(find_option(pkgadd_backend.opts, "pkgadd-part-limit"), "0x200000000"),
+            set_result::done);
+  EXPECT_EQ(pkgadd_settings.pkgadd_limit, 0x200000000LL);
+  EXPECT_EQ(set_option(find_option(globalopts, "all-early"), "6442450944"), set_result::invalid_value);
+  EXPECT_EQ(opts.rmode, 0);
 }
 
 TEST_F(CommandLine, ChecksReportEveryProblemThenStop) {

@@ -16,13 +16,6 @@ namespace {
 
 constexpr std::uint32_t PHASE_MARKS = ksf::DIR_PHASE_SET | ksf::DIR_PARENT_PHASE;
 
-// Control scripts must be readable by everyone, and executable by everyone
-// when executable at all, whatever the tree says.
-void control_mode_fix(dfileptr_t f) {
-  f->mode |= 0444;
-  if (f->mode & 0111) f->mode |= 0111;
-}
-
 bool counts_as_exported(dfileptr_t dir) { return dir && (dir->sflags & PHASE_MARKS); }
 
 bool parent_exported(dfileptr_t e) { return counts_as_exported(e->parent); }
@@ -31,25 +24,7 @@ bool parent_exported(dfileptr_t e) { return counts_as_exported(e->parent); }
 
 // Control scripts and export inheritance of a directory, while scanning.
 int kest_postdir(pkgptr_t pkg, dfileptr_t d, int toplevel) {
-  bool applied = false;
-  if (pkg->flags & pf::PRIVATE) {
-    d->sflags |= sf::DIR_PRIVATE;
-    d->aflags |= af::PRIVATE;
-    applied = true;
-  }
-  if (toplevel && d->nm.sv() == KEST_CNTL_DIR) {
-    d->sflags |= ksf::DIR_CNTL | sf::DIR_PRIVATE;
-    d->aflags |= kaf::IN_CNTL | af::PRIVATE;
-    pkg->flags |= kpf::HAS_CNTL;
-    applied = true;
-  }
-  if (dfileptr_t parent = d->parent) {
-    const std::uint32_t a = parent->aflags & (kaf::IN_CNTL | af::PRIVATE);
-    const std::uint32_t s = parent->sflags & (ksf::DIR_CNTL | sf::DIR_PRIVATE);
-    d->aflags |= a;
-    d->sflags |= s;
-    if (a || s) applied = true;
-  }
+  const bool applied = mark_private_dir(pkg, d, toplevel);
   if (d->aflags & af::PHASE) d->sflags |= ksf::DIR_PHASE_SET;
   if (parent_exported(d)) d->sflags |= ksf::DIR_PARENT_PHASE;
   return applied ? REPLY_PRIVATE : 1;
@@ -57,38 +32,11 @@ int kest_postdir(pkgptr_t pkg, dfileptr_t d, int toplevel) {
 
 // Control scripts and private files, while scanning.
 int kest_postfile(pkgptr_t pkg, dfileptr_t f, int) {
-  bool applied = false;
-  if (pkg->flags & pf::PRIVATE) {
-    f->sflags |= sf::FILE_PRIVATE;
-    f->aflags |= af::PRIVATE;
-    control_mode_fix(f);
-    applied = true;
-  }
-  dfileptr_t parent = f->parent;
-  if (parent && ((parent->sflags & ksf::DIR_CNTL) || (parent->aflags & kaf::IN_CNTL))) {
-    f->sflags |= ksf::FILE_CNTL_SCRIPT;
-    f->aflags |= kaf::IN_CNTL;
-    control_mode_fix(f);
-    applied = true;
-  }
-  if (parent && ((parent->sflags & sf::DIR_PRIVATE) || (parent->aflags & af::PRIVATE))) {
-    f->sflags |= sf::FILE_PRIVATE;
-    f->aflags |= af::PRIVATE;
-    applied = true;
-  }
-  return applied ? REPLY_PRIVATE : 1;
+  return mark_private_file(pkg, f, {.sflags = ksf::FILE_CNTL_SCRIPT}) ? REPLY_PRIVATE : 1;
 }
 
 std::string kest_target_from_root(pkgptr_t pkg, const path_t& target) {
-  const std::string_view t = target.sv(), root = pkg->dir.sv();
-  // The package root itself is the root directory, not an empty path.
-  if (t == root) return "/";
-  if (t.starts_with(root) && t[root.size()] == '/') return std::string(t.substr(root.size()));
-  const std::string& distdir = str_or_empty(opts.distdir);
-  if (!distdir.empty() && t.starts_with(distdir) && t.size() > distdir.size() &&
-      t[distdir.size()] == '/')
-    return std::string(t.substr(distdir.size()));
-  return std::string(t);
+  return std::string(target_in_package(*pkg, target).value_or(target_from_dist(target)));
 }
 
 dfileptr_t kest_find_link_target(pkgptr_t pkg, dfileptr_t link) {
@@ -157,13 +105,13 @@ void apply_targets(pkgptr_t pkg) {
     (is_dir ? dir_links : file_links).for_target(hit->abs, [&](dfileptr_t link) {
       link->aflags |= kaf::TARGETED;
       if (is_dir) {
-        if (keep || opts.Hmode) link->aflags |= kaf::RETAINED;
+        if (keep || kest_settings.Hmode) link->aflags |= kaf::RETAINED;
         else export_link_to(link, hit);
       } else if (keep) {
         link->aflags |= kaf::RETAINED;
-      } else if (!opts.Hmode) {
+      } else if (!kest_settings.Hmode) {
         export_link_to(link, hit);
-      } else if (opts.hmode) {
+      } else if (kest_settings.hmode) {
         link->aflags |= kaf::RETAINED;
       }
     });
@@ -226,9 +174,9 @@ bool apply_link_policy(pkgptr_t pkg) {
             "attempting to create a symbolic link to a file outside of the current package, "
             "which is not supported.\n",
             link->path.str, missing.c_str(), pkg->name.c_str());
-    } else if (!opts.Hmode) {
+    } else if (!kest_settings.Hmode) {
       export_link_to(link, target);
-    } else if (!opts.hmode) {
+    } else if (!kest_settings.hmode) {
       harden_link(link, target);
       hardened = true;
     }
@@ -442,7 +390,7 @@ void check_package_hard_links(pkgptr_t pkg) {
 }
 
 void check_hard_links() {
-  if (opts.kest_lmode) return;
+  if (kest_settings.kest_lmode) return;
   for (pkgptr_t p : model.packages)
     if (checked_package(p)) check_package_hard_links(p);
 }
@@ -487,7 +435,7 @@ void check_symlinks() {
 // the dependencies written as vendor:name) may not hold one.
 
 std::string vendor_origin() {
-  return opts.vendor == kest_vendor_option ? option_origin('E') : "the vendor() statement";
+  return opts.vendor == kest_settings.vendor_option ? option_origin('E') : "the vendor() statement";
 }
 
 void check_list(ValueCheck& v, const varlist& list, const char* keyword, const std::string& item,

@@ -1,33 +1,26 @@
 // The KEST backend record, its options, and the operations that settle
 // names and the output directory before the tree is scanned.
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstring>
 
+#include "backend/checks.hpp"
 #include "backend/kest/kest.hpp"
-#include "common/diag.hpp"
 #include "common/strutil.hpp"
 #include "model/settings.hpp"
 
-std::string kest_verstr;
-int kest_version = 0;
-optstr kest_vendor_option;
+KestSettings kest_settings;
 
 namespace {
-
-constexpr int KEST_MAJOR = 1, KEST_MINOR = 1, KEST_PATCH = 0;
 
 // -E also notes its value, so a refusal of the vendor can tell the option
 // from a vendor() statement of the control file.
 int opt_vendor(int letter, int nleft, char** args, void* target) {
   const int used = opt_setstr(letter, nleft, args, target);
-  kest_vendor_option = opts.vendor;
+  kest_settings.vendor_option = opts.vendor;
   return used;
 }
 
-const option kest_opts[] = {
-    {-'h', "dont-harden-symlinks", 0, opt_setint_1, &opts.hmode, "",
+constexpr option kest_opts[] = {
+    {-'h', "dont-harden-symlinks", 0, opt_setint_1, &kest_settings.hmode, "",
      "Only obeyed if the -H option is also used. The default behaviour for symbolic links is to "
      "export them as multiple exports of the file they point to. The -H option thwarts that "
      "behaviour, and instead will `harden', or convert to hard links, all symbolic links found. "
@@ -35,7 +28,7 @@ const option kest_opts[] = {
      "option along with -H to prevent symbolic links from being hardened. This is highly "
      "discouraged.",
      opt_setintval},
-    {-'H', "dont-export-symlinks", 0, opt_setint_1, &opts.Hmode, "",
+    {-'H', "dont-export-symlinks", 0, opt_setint_1, &kest_settings.Hmode, "",
      "By default, Corvane will convert all symbolic links into multiple exports of the file a "
      "symbolic link points to. This option will change that behaviour to instead convert "
      "symbolic links into hard links, using the LINK file type in the input files. The -h option "
@@ -44,14 +37,14 @@ const option kest_opts[] = {
      "input files, but using -H and -h together will create buggy packages, mostly becuase "
      "instor has a bug with removal of `SYML' entries.",
      opt_setintval},
-    {-'l', "hard-links-ok", 0, opt_setint_1, &opts.kest_lmode, "",
+    {-'l', "hard-links-ok", 0, opt_setint_1, &kest_settings.kest_lmode, "",
      "Tell Corvane that hard links are acceptable in this package. This silences the usual "
      "warning about hard links in the distribution tree, and is most useful when you are not "
      "using a control file. If you are using a control file, you can use the convert() function "
      "to convert hard links to symbolic links, or the linkok() function to mark individual hard "
      "links as acceptable.",
      opt_setintval},
-    {-'e', "explicit-mog", 0, opt_setint_1, &opts.emode, "",
+    {-'e', "explicit-mog", 0, opt_setint_1, &kest_settings.emode, "",
      "Normally Corvane produces terse packaging files that rely on the `kest.config' file "
      "setting specific default ownership and mode values for files and directories. This flag "
      "instructs Corvane to eject explicit mode, owner and group information for all files and "
@@ -67,45 +60,30 @@ const option kest_opts[] = {
 
 int kest_chkname(const char* cmdname) { return std::strcmp(cmdname, "mkkest") == 0; }
 
-int kest_init(backend& self) {
-  kest_verstr = version_text(KEST_MAJOR, KEST_MINOR, KEST_PATCH);
-  kest_version = version_number(KEST_MAJOR, KEST_MINOR, KEST_PATCH);
-  kest_vendor_option.reset();
-  self.verstr = kest_verstr;
-  self.version = kest_version;
-  self.opts = kest_opts;
-  self.optcheck = kest_optcheck;
-  self.postproc = kest_postproc;
-  self.final = kest_final;
-  self.produce = kest_produce;
-  self.postfile = kest_postfile;
-  self.postdir = kest_postdir;
-  self.prepkg = kest_prepkg;
-  self.finalpkg = kest_finalpkg;
-  self.pkgrename = kest_pkgrename;
-  return 0;
-}
+void kest_init() { kest_settings = KestSettings{}; }
 
 }  // namespace
 
-const backend kest_backend = [] {
-  backend b;
-  b.name = "kest";
-  b.desc = "Instor Distribution Mastering Toolkit (KEST)";
-  b.chkname = kest_chkname;
-  b.init = kest_init;
-  return b;
-}();
+constexpr backend kest_backend{
+    .name = "kest",
+    .desc = "Instor Distribution Mastering Toolkit (KEST)",
+    .verstr = "1.1.0",
+    .version = version_number(1, 1, 0),
+    .opts = kest_opts,
+    .chkname = kest_chkname,
+    .init = kest_init,
+    .optcheck = kest_optcheck,
+    .postproc = kest_postproc,
+    .final = kest_final,
+    .produce = kest_produce,
+    .postfile = kest_postfile,
+    .postdir = kest_postdir,
+    .prepkg = kest_prepkg,
+    .finalpkg = kest_finalpkg,
+    .pkgrename = kest_pkgrename,
+};
 
-void kest_optcheck() {
-  opts.pkgdir = str_or_empty(opts.basedir) + "/" + "input";
-  const char* dir = opts.pkgdir->c_str();
-  // A plain file called input passes the access test but could never hold
-  // the output files, so it is refused here rather than at the first write.
-  struct stat st;
-  if (access(dir, R_OK | W_OK) != 0 || stat(dir, &st) != 0 || !S_ISDIR(st.st_mode))
-    error("output directory `%s' does not exist or is not writeable.\n", dir);
-}
+void kest_optcheck() { set_output_directory(str_or_empty(opts.basedir) + "/" + "input"); }
 
 int kest_prepkg(pkgptr_t pkg) {
   if (pkg->name != KEST_CONTROL_PKG) return 1;

@@ -8,7 +8,7 @@
 #include <string>
 #include <utility>
 
-#include "backend/backend.hpp"
+#include "backend/checks.hpp"
 #include "backend/pkgadd/pkgadd.hpp"
 #include "backend/values.hpp"
 #include "common/diag.hpp"
@@ -19,26 +19,6 @@ namespace {
 
 constexpr int REPLY_NOTHING = 1;
 
-/// Control scripts must be readable by the installer, and runnable by
-/// anyone when they are runnable at all.
-void fix_script_mode(dfileptr_t f) {
-  f->mode |= 0444;
-  if (f->mode & 0111) f->mode |= 0111;
-}
-
-bool is_cntl_dir(dfileptr_t d) { return d->nm.sv() == "cntl"; }
-
-void report_missing_target(pkgptr_t pkg, dfileptr_t link, std::string_view target) {
-  error("the symbolic link `%s' points to the target `%s', which was not found in the "
-        "current package (`%s'). The most likely cause of this is that the target was removed "
-        "by a remove() or removeall() directive. If that is the case, then you must either not "
-        "remove the target, or you must remove this symbolic link as well. If this is not the "
-        "result of a removed file, then you either have an error in your distribution tree, or "
-        "you are attempting to create a symbolic link to a file outside of the current package, "
-        "which is not supported.\n",
-        std::string(link->path.sv()).c_str(), std::string(target).c_str(), pkg->name.c_str());
-}
-
 /// Links that the scan took as they are and that the writer prints as links.
 bool checked_link(dfileptr_t e) {
   return (e->aflags & af::SYMLINK) &&
@@ -46,12 +26,12 @@ bool checked_link(dfileptr_t e) {
 }
 
 void check_file_link(pkgptr_t pkg, dfileptr_t f) {
-  auto target = pkgadd_target_in_package(pkg, f);
+  auto target = target_in_package(*pkg, f->target);
   if (!target) {
-    report_missing_target(pkg, f, pkgadd_target_from_dist(f));
+    report_missing_link_target(*pkg, *f, target_from_dist(f->target));
     return;
   }
-  if (!find_path_in_flist(*target, pkg->files_path)) report_missing_target(pkg, f, *target);
+  if (!find_path_in_flist(*target, pkg->files_path)) report_missing_link_target(*pkg, *f, *target);
 }
 
 void unsupported_keyword(const char* keyword, const char* kind, const std::string& name) {
@@ -74,18 +54,7 @@ void verify_package(pkgptr_t p) {
 }
 
 void verify_descriptions(cmpntptr_t c) {
-  for (const varnode& n : c->replaces)
-    if (n.value.empty())
-      error("In component `%s', the superceding dependency `%s' lacks a description. This is "
-            "required by the `pkgadd' backend driver. Please edit the control file and add a "
-            "description.\n",
-            c->name.c_str(), n.name.c_str());
-  for (const varnode& n : c->dependency)
-    if (n.value.empty())
-      error("In component `%s', the dependency `%s' lacks a description. This is required by "
-            "the `pkgadd' backend driver. Please edit the control file and add a "
-            "description.\n",
-            c->name.c_str(), n.name.c_str());
+  check_dependency_descriptions(*c, "pkgadd");
   if (!c->upgrades.empty()) unsupported_keyword("upgrades", "component", c->name);
   if (!c->requires_.empty()) unsupported_keyword("requires", "component", c->name);
 }
@@ -215,67 +184,13 @@ void verify_values() {
 }  // namespace
 
 int pkgadd_postdir(pkgptr_t pkg, dfileptr_t dir, int toplevel) {
-  bool applied = false;
-  if (pkg->flags & pf::PRIVATE) {
-    dir->sflags |= sf::DIR_PRIVATE;
-    dir->aflags |= af::PRIVATE;
-    applied = true;
-  }
-  if (toplevel && is_cntl_dir(dir)) {
-    dir->sflags |= pkgadd_sf::CNTL | sf::DIR_PRIVATE;
-    dir->aflags |= pkgadd_af::IN_CNTL | af::PRIVATE;
-    pkg->flags |= pkgadd_pf::HAS_CNTL;
-    applied = true;
-  }
-  if (dfileptr_t parent = dir->parent) {
-    const std::uint32_t a = parent->aflags & (pkgadd_af::IN_CNTL | af::PRIVATE);
-    const std::uint32_t s = parent->sflags & (pkgadd_sf::CNTL | sf::DIR_PRIVATE);
-    if (a || s) {
-      dir->aflags |= a;
-      dir->sflags |= s;
-      applied = true;
-    }
-  }
-  return applied ? REPLY_PRIVATE : REPLY_NOTHING;
+  return mark_private_dir(pkg, dir, toplevel) ? REPLY_PRIVATE : REPLY_NOTHING;
 }
 
+// Every file of a private package is an installation script.
 int pkgadd_postfile(pkgptr_t pkg, dfileptr_t file, int) {
-  bool applied = false;
-  if (pkg->flags & pf::PRIVATE) {
-    file->sflags |= pkgadd_sf::CNTL | sf::FILE_PRIVATE;
-    file->aflags |= pkgadd_af::IN_CNTL | af::PRIVATE;
-    fix_script_mode(file);
-    applied = true;
-  }
-  dfileptr_t parent = file->parent;
-  if (parent && ((parent->sflags & pkgadd_sf::CNTL) || (parent->aflags & pkgadd_af::IN_CNTL))) {
-    file->sflags |= pkgadd_sf::CNTL;
-    file->aflags |= pkgadd_af::IN_CNTL;
-    fix_script_mode(file);
-    applied = true;
-  }
-  if (parent && ((parent->sflags & sf::DIR_PRIVATE) || (parent->aflags & af::PRIVATE))) {
-    file->sflags |= sf::FILE_PRIVATE;
-    file->aflags |= af::PRIVATE;
-    applied = true;
-  }
-  return applied ? REPLY_PRIVATE : REPLY_NOTHING;
-}
-
-std::optional<std::string_view> pkgadd_target_in_package(pkgptr_t pkg, dfileptr_t e) {
-  const std::string_view target = e->target.sv(), dir = pkg->dir.sv();
-  if (!target.starts_with(dir)) return std::nullopt;
-  std::string_view rest = target.substr(dir.size());
-  if (rest.empty()) return std::string_view("/");
-  if (rest.front() != '/') return std::nullopt;  // a sibling directory sharing the prefix
-  return rest;
-}
-
-std::string_view pkgadd_target_from_dist(dfileptr_t e) {
-  const std::string_view target = e->target.sv(), dist = str_or_empty(opts.distdir);
-  if (target.starts_with(dist) && target.size() > dist.size() && target[dist.size()] == '/')
-    return target.substr(dist.size());
-  return target;
+  const script_marks marks{.sflags = pkgadd_sf::CNTL, .private_packages = true};
+  return mark_private_file(pkg, file, marks) ? REPLY_PRIVATE : REPLY_NOTHING;
 }
 
 int pkgadd_finalpkg(pkgptr_t pkg) {
@@ -285,8 +200,8 @@ int pkgadd_finalpkg(pkgptr_t pkg) {
   // A directory link is written as its target's installed path, which a
   // target outside the package directory does not have.
   for (dfileptr_t d : pkg->dirs)
-    if (checked_link(d) && !pkgadd_target_in_package(pkg, d))
-      report_missing_target(pkg, d, pkgadd_target_from_dist(d));
+    if (checked_link(d) && !target_in_package(*pkg, d->target))
+      report_missing_link_target(*pkg, *d, target_from_dist(d->target));
   return 0;
 }
 
@@ -321,14 +236,14 @@ void pkgadd_verify() {
 }
 
 void pkgadd_final() {
-  pkgadd_state.biggest = 0;
+  pkgadd_settings.biggest = 0;
   for (dfileptr_t f : model.files)
-    if (!f->excluded()) pkgadd_state.biggest = std::max(pkgadd_state.biggest, f->size);
+    if (!f->excluded()) pkgadd_settings.biggest = std::max(pkgadd_settings.biggest, f->size);
   syspost_mark_nocompress(pkgadd_marks());
 }
 
 const std::string& pkgadd_category(const component& c) {
-  return c.extra.empty() ? str_or_empty(opts.pkgadd_cat) : c.extra;
+  return c.extra.empty() ? str_or_empty(pkgadd_settings.pkgadd_cat) : c.extra;
 }
 
 std::int64_t pkgadd_blocks(std::int64_t bytes) {

@@ -1,19 +1,35 @@
-// Declarations shared by the three sources of the pkgadd backend: its own
-// marks in the model's flag words, its module state and its operations.
+// Declarations shared by the three sources of the pkgadd backend: its
+// record, its own marks in the model's flag words, its settings and its
+// operations.
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <string>
-#include <string_view>
 
+#include "backend/backend.hpp"
+#include "backend/cntl.hpp"
 #include "backend/syspost.hpp"
+#include "backend/writer.hpp"
 #include "model/model.hpp"
+#include "model/settings.hpp"
+
+/// The pkgadd backend's record.
+extern const backend pkgadd_backend;
+
+/// The pkgadd backend's settings for one run, and what its final leaves
+/// for its produce; its init puts them back.
+struct PkgaddSettings {
+  optstr pkgadd_cat;                     ///< -U: installation category
+  std::int64_t pkgadd_limit = 10485760;  ///< -l: part size limit in bytes
+  std::int64_t biggest = 0;              ///< size of the largest file of the product, set by final
+};
+
+extern PkgaddSettings pkgadd_settings;
 
 /// The backend's bits in an entry's `aflags`.
 namespace pkgadd_af {
 /// The entry lies inside a package's cntl directory (installation scripts).
-inline constexpr std::uint32_t IN_CNTL = 0x1000000;
+inline constexpr std::uint32_t IN_CNTL = cntl::IN_CNTL;
 /// A system directory's owner is left to the target system ("?").
 inline constexpr std::uint32_t OWNER_LEFT = 0x4000000;
 /// A system directory's group is left to the target system ("?").
@@ -27,29 +43,20 @@ inline constexpr std::uint32_t SYSDIR = OWNER_LEFT | GROUP_LEFT | MODE_LEFT;
 /// The backend's bits in an entry's `sflags`.
 namespace pkgadd_sf {
 /// Directory: the cntl directory or one below it; file: a control script.
-inline constexpr std::uint32_t CNTL = 0x100000;
+inline constexpr std::uint32_t CNTL = cntl::DIR;
 /// Directory already written to a prototype (the bit that also marks a
 /// directory left out by the post-processing, so those are never written).
-inline constexpr std::uint32_t DIR_WRITTEN = 0x80;
+inline constexpr std::uint32_t DIR_WRITTEN = written::DIR;
 /// File already written to a prototype (shared with the manual-page-source
 /// mark, so left-out sources are never written).
-inline constexpr std::uint32_t FILE_WRITTEN = 0x8;
+inline constexpr std::uint32_t FILE_WRITTEN = written::FILE;
 }  // namespace pkgadd_sf
 
 /// The backend's bits in a package's `flags`.
 namespace pkgadd_pf {
 /// The package has a cntl directory of installation scripts.
-inline constexpr std::uint32_t HAS_CNTL = 0x100000;
+inline constexpr std::uint32_t HAS_CNTL = cntl::HAS_CNTL;
 }  // namespace pkgadd_pf
-
-/// State of the pkgadd backend for one run.
-struct PkgaddState {
-  std::string verstr;        ///< "1.1.0", set by init
-  int version = 0;           ///< 101000, set by init
-  std::int64_t biggest = 0;  ///< size of the largest file of the product, set by final
-};
-
-extern PkgaddState pkgadd_state;
 
 /// What the shared post-processing marks for this backend (module.cpp).
 syspost_marks pkgadd_marks();
@@ -75,13 +82,6 @@ const std::string& pkgadd_category(const component& c);
 
 /// The part limit pkgmk is given for a part holding `bytes`, in 512-byte blocks.
 std::int64_t pkgadd_blocks(std::int64_t bytes);
-
-/// The installed path that a symbolic link `e` of `pkg` points to, or nullopt
-/// when its target lies outside the package directory.
-std::optional<std::string_view> pkgadd_target_in_package(pkgptr_t pkg, dfileptr_t e);
-/// The target of `e` as shown in messages: from the dist directory on when it
-/// lies inside the dist directory, the full path otherwise.
-std::string_view pkgadd_target_from_dist(dfileptr_t e);
 
 /// True when the entry is private to its package and never written.
 inline bool pkgadd_dir_private(dfileptr_t d) {

@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <string>
 
+#include "backend/checks.hpp"
 #include "backend/syspost.hpp"
 #include "backend/values.hpp"
 #include "backend/xml/xml.hpp"
@@ -16,20 +17,7 @@ bool under_dir(std::string_view path, std::string_view dir) {
 
 void check_symlink_target(pkgptr_t pkg, dfileptr_t link) {
   const std::string_view target = xml_target_path(*pkg, *link);
-  if (find_path_in_flist(target, pkg->files_path)) return;
-  error("the symbolic link `%s' points to the target `%s', which was not found in the current "
-        "package (`%s'). The most likely cause of this is that the target was removed by a "
-        "remove() or removeall() directive. If that is the case, then you must either not "
-        "remove the target, or you must remove this symbolic link as well. If this is not the "
-        "result of a removed file, then you either have an error in your distribution tree, or "
-        "you are attempting to create a symbolic link to a file outside of the current package, "
-        "which is not supported.\n",
-        std::string(link->path.sv()).c_str(), std::string(target).c_str(), pkg->name.c_str());
-}
-
-void check_descriptions(const component& c, const varlist& list, const char* format) {
-  for (const varnode& n : list)
-    if (n.value.empty()) error(format, c.name.c_str(), n.name.c_str());
+  if (!find_path_in_flist(target, pkg->files_path)) report_missing_link_target(*pkg, *link, target);
 }
 
 }  // namespace
@@ -61,16 +49,7 @@ int xml_finalpkg(pkgptr_t pkg) {
 void xml_verify() {
   // The product code names the output file.
   check_output_name("product code", str_or_empty(opts.prdcode), option_origin('P'));
-  for (cmpntptr_t c : model.cmpnts) {
-    check_descriptions(*c, c->replaces,
-                       "In component `%s', the superceding dependency `%s' lacks a description. "
-                       "This is required by the `xml' backend driver. Please edit the control "
-                       "file and add a description.\n");
-    check_descriptions(*c, c->dependency,
-                       "In component `%s', the dependency `%s' lacks a description. This is "
-                       "required by the `xml' backend driver. Please edit the control file and "
-                       "add a description.\n");
-  }
+  for (cmpntptr_t c : model.cmpnts) check_dependency_descriptions(*c, "xml");
 }
 
 void xml_final() { syspost_mark_nocompress({.nocompress_sflags = sf::NO_COMPRESS}); }

@@ -1,19 +1,15 @@
 // The XML backend's record and the operations that run during option
 // checks, the scan and the assembly.
-#include <unistd.h>
-
 #include <cstring>
 
+#include "backend/checks.hpp"
 #include "backend/syspost.hpp"
 #include "backend/xml/xml.hpp"
-#include "common/diag.hpp"
-
-std::string xml_verstr;
 
 namespace {
 
 // The backend has no options of its own.
-const option_table xml_opts{};
+constexpr option_table xml_opts{};
 
 bool is_private_dir(const dfile* d) {
   return d && ((d->sflags & sf::DIR_PRIVATE) || (d->aflags & af::PRIVATE));
@@ -23,29 +19,8 @@ bool is_private_dir(const dfile* d) {
 
 int xml_chkname(const char* cmdname) { return std::strcmp(cmdname, "mkxmlpkg") == 0 ? 1 : 0; }
 
-int xml_init(backend& self) {
-  xml_verstr = version_text(1, 0, 0);
-  self.verstr = xml_verstr;
-  self.version = xml_version;
-  self.opts = xml_opts;
-  self.chkname = xml_chkname;
-  self.init = xml_init;
-  self.optcheck = xml_optcheck;
-  self.postdir = xml_postdir;
-  self.postfile = xml_postfile;
-  self.finalpkg = xml_finalpkg;
-  self.postproc = xml_postproc;
-  self.verify = xml_verify;
-  self.final = xml_final;
-  self.produce = xml_produce;
-  return 0;
-}
-
-void xml_optcheck() {
-  opts.pkgdir = str_or_empty(opts.basedir);
-  if (access(opts.pkgdir->c_str(), R_OK | W_OK) != 0)
-    error("output directory `%s' does not exist or is not writeable.\n", opts.pkgdir->c_str());
-}
+// The description goes beside the dist directory, into the base directory.
+void xml_optcheck() { set_output_directory(str_or_empty(opts.basedir)); }
 
 int xml_postdir(pkgptr_t pkg, dfileptr_t dir, int) {
   int reply = 1;
@@ -71,12 +46,19 @@ int xml_postfile(pkgptr_t pkg, dfileptr_t file, int) {
 
 void xml_postproc() { syspost_postproc({}); }
 
-const backend xml_backend = [] {
-  backend b;
-  b.name = "xml";
-  b.desc = "Generic XML representation";
-  b.chkname = xml_chkname;
-  b.init = xml_init;
-  b.produce = xml_produce;
-  return b;
-}();
+constexpr backend xml_backend{
+    .name = "xml",
+    .desc = "Generic XML representation",
+    .verstr = "1.0.0",
+    .version = version_number(1, 0, 0),
+    .opts = xml_opts,
+    .chkname = xml_chkname,
+    .optcheck = xml_optcheck,
+    .postproc = xml_postproc,
+    .verify = xml_verify,
+    .final = xml_final,
+    .produce = xml_produce,
+    .postfile = xml_postfile,
+    .postdir = xml_postdir,
+    .finalpkg = xml_finalpkg,
+};

@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "backend/outset.hpp"
+#include "backend/writer.hpp"
 #include "backend/xml/xml.hpp"
 #include "common/diag.hpp"
-#include "backend/outset.hpp"
-#include "common/namecache.hpp"
-#include "driver/run.hpp"
+#include "common/version.hpp"
 
 namespace {
 
@@ -126,21 +126,35 @@ class xml_writer {
   void write_package(const package& top);
   bool open_package(const package& p);
   void close_package(const package& p);
-  void write_directories(const package& p);
   void write_directory(const package& p, const dfile& d);
   void write_dir_symlink(const package& p, const dfile& d);
   void write_file(const package& p, dfile& f);
-  void write_hard_links(const package& p, const dfile& f);
+  void write_hard_link(const package& p, const dfile& f, const dfile& l);
   void write_exports(const dfile& e, const subject& s);
   void write_ids(const package& p, const dfile& e, const char* indent, const subject& s);
   void write_flagstr(const dfile& e, const subject& s);
   const char* access_word(const dfile& e);
 
+  // The entries of one package, in write_entries' order.
+  class entries final : public EntryWriter {
+   public:
+    entries(xml_writer& w, const package& p) : w_(w), p_(p) {}
+    void directory(dfileptr_t d) override { w_.write_directory(p_, *d); }
+    void directory_link(dfileptr_t d) override { w_.write_dir_symlink(p_, *d); }
+    void before_files(const package&) override { w_.raw("\n"); }
+    void file(dfileptr_t f) override { w_.write_file(p_, *f); }
+
+   private:
+    xml_writer& w_;
+    const package& p_;
+  };
+
   OutputSet::File& out_;
   std::string buf_;
-  const PackageNames names_;
   std::set<const package*> written_;  ///< guards against a package nested in itself
 };
+
+pkgptr_t find_subpackage(const varnode& n) { return find_package(nullptr, n.name.c_str()); }
 
 bool xml_writer::carried(std::string_view value, const char* field, const subject& s) {
   if (xml_carryable(value)) return true;
@@ -202,7 +216,7 @@ void xml_writer::write_header() {
       "Corvane tool has specific backend\n  drivers for several popular packaging tools, which "
       "may be more appropriate\n  that converting this output. Please see the Corvane "
       "documentation for\n  advice and details.\n\n-->\n\n",
-      CORVANE_VER.c_str(), xml_verstr.c_str()));
+      CORVANE_VER, xml_backend.verstr));
 }
 
 void xml_writer::write_product() {
@@ -247,7 +261,7 @@ void xml_writer::write_component(const component& c) {
   dependencies(c.replaces, c.upgrades, c.dependency, c.requires_, s);
   verbatim(c.verbatim, "    ", s);
   for (const varnode& n : c.subpackages)
-    if (pkgptr_t p = names_.find(n.name)) write_package(*p);
+    if (pkgptr_t p = find_subpackage(n)) write_package(*p);
   raw("  </component>\n\n");
 }
 
@@ -265,7 +279,7 @@ void xml_writer::write_package(const package& top) {
     step& s = path.back();
     if (const varnode* n = s.next) {
       s.next = s.p->subpackages.next_of(n);
-      const pkgptr_t sub = names_.find(n->name);
+      const pkgptr_t sub = find_subpackage(*n);
       if (sub && open_package(*sub)) path.push_back({sub, sub->subpackages.head()});
       continue;
     }
@@ -298,30 +312,9 @@ bool xml_writer::open_package(const package& p) {
 
 // The entries and the end tag, after the nested subpackages.
 void xml_writer::close_package(const package& p) {
-  write_directories(p);
-  raw("\n");
-  for (dfileptr_t f : p.files) {
-    if (f->excluded() || (f->sflags & sf::FILE_MANSRC)) continue;
-    f->sflags |= sf::FILE_MANSRC;
-    write_file(p, *f);
-  }
+  entries w(*this, p);
+  write_entries(p, w);
   raw("  </package>\n\n");
-}
-
-void xml_writer::write_directories(const package& p) {
-  auto wanted = [](const dfile& d) {
-    return !d.path.empty() && !d.excluded() && !(d.sflags & sf::DIR_LEFT_OUT);
-  };
-  for (dfileptr_t d : p.dirs) {
-    if (!wanted(*d) || (d->aflags & af::SYMLINK)) continue;
-    write_directory(p, *d);
-    d->sflags |= sf::DIR_LEFT_OUT;
-  }
-  for (dfileptr_t d : p.dirs) {
-    if (!wanted(*d) || !(d->aflags & af::SYMLINK)) continue;
-    write_dir_symlink(p, *d);
-    d->sflags |= sf::DIR_LEFT_OUT;
-  }
 }
 
 void xml_writer::write_directory(const package& p, const dfile& d) {
@@ -387,31 +380,24 @@ void xml_writer::write_file(const package& p, dfile& f) {
     raw("        <flags>nocompress</flags>\n");
   }
   raw(link ? "    </symlink>\n\n" : "    </file>\n\n");
-  if (f.nlink > 1) write_hard_links(p, f);
+  if (f.nlink > 1) write_hard_links(p, f, [&](dfileptr_t l) { write_hard_link(p, f, *l); });
 }
 
 // The other names of f's inode follow it, naming it as their target.
-void xml_writer::write_hard_links(const package& p, const dfile& f) {
-  auto it = std::lower_bound(p.files_inode.begin(), p.files_inode.end(), f.ino,
-                             [](dfileptr_t e, std::uint64_t ino) { return e->ino < ino; });
-  for (; it != p.files_inode.end() && (*it)->ino == f.ino; ++it) {
-    dfile& l = **it;
-    if ((l.aflags & (af::EXCLUDED | af::CONVERTED)) || (l.sflags & sf::FILE_MANSRC)) continue;
-    l.sflags |= sf::FILE_MANSRC;
-    const subject s{"link", l.path.sv(), &p};
-    raw(strprintf("    <link access=\"%s\"\n          name=\"", access_word(l)));
-    attr(l.path.sv(), nullptr, s);
-    raw("\"          target=\"");
-    attr(f.path.sv(), "target", s);
-    raw("\">\n");
-    write_exports(l, s);
-    if (l.aflags & af::FLAGSTR) {
-      raw("        <flags>");
-      text(l.flagstr ? l.flagstr : "", "flags text", s);
-      raw("</flags>\n");
-    }
-    raw("    </link>\n\n");
+void xml_writer::write_hard_link(const package& p, const dfile& f, const dfile& l) {
+  const subject s{"link", l.path.sv(), &p};
+  raw(strprintf("    <link access=\"%s\"\n          name=\"", access_word(l)));
+  attr(l.path.sv(), nullptr, s);
+  raw("\"          target=\"");
+  attr(f.path.sv(), "target", s);
+  raw("\">\n");
+  write_exports(l, s);
+  if (l.aflags & af::FLAGSTR) {
+    raw("        <flags>");
+    text(l.flagstr ? l.flagstr : "", "flags text", s);
+    raw("</flags>\n");
   }
+  raw("    </link>\n\n");
 }
 
 void xml_writer::write_exports(const dfile& e, const subject& s) {
@@ -427,33 +413,21 @@ void xml_writer::write_exports(const dfile& e, const subject& s) {
 // Owner and group appear when a name was given or the id is not the default 2.
 void xml_writer::write_ids(const package& p, const dfile& e, const char* indent,
                            const subject& s) {
-  const char* kind = e.is_dir() ? "directory" : "file";
-  const std::string path(e.path.sv());
-  const char* owner = (e.aflags & af::OWNER) && e.owner ? e.owner : nullptr;
-  if (!owner && e.uid != 2) {
-    owner = get_uidnm(e.uid);
-    if (!owner)
-      error("in package `%s': could not getpwuid(%d) for %s `.%s'.\n", p.name.c_str(),
-            static_cast<int>(e.uid), kind, path.c_str());
+  if ((e.aflags & af::OWNER) || e.uid != 2) {
+    if (const char* owner = owner_name(p, e)) {
+      raw(indent);
+      raw("owner=\"");
+      attr(owner, "owner", s);
+      raw("\"");
+    }
   }
-  if (owner) {
-    raw(indent);
-    raw("owner=\"");
-    attr(owner, "owner", s);
-    raw("\"");
-  }
-  const char* group = (e.aflags & af::GROUP) && e.group ? e.group : nullptr;
-  if (!group && e.gid != 2) {
-    group = get_gidnm(e.gid);
-    if (!group)
-      error("in package `%s': could not getgrgid(%d) for %s `.%s'.\n", p.name.c_str(),
-            static_cast<int>(e.gid), kind, path.c_str());
-  }
-  if (group) {
-    raw(indent);
-    raw("group=\"");
-    attr(group, "group", s);
-    raw("\"");
+  if ((e.aflags & af::GROUP) || e.gid != 2) {
+    if (const char* group = group_name(p, e)) {
+      raw(indent);
+      raw("group=\"");
+      attr(group, "group", s);
+      raw("\"");
+    }
   }
 }
 

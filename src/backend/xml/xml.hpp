@@ -1,5 +1,5 @@
 // The XML backend: one packaging-neutral XML description of the product.
-// The registry reaches it through `xml_backend`; tests call the operations
+// The registry reaches it through its record; tests call the operations
 // directly.
 #pragma once
 
@@ -8,14 +8,11 @@
 
 #include "backend/backend.hpp"
 
-/// "1.0.0", set by xml_init.
-extern std::string xml_verstr;
-inline constexpr int xml_version = 100000;
+/// The XML backend's record.
+extern const backend xml_backend;
 
 /// 1 for the program name "mkxmlpkg", else 0.
 int xml_chkname(const char* cmdname);
-/// Version, option table and operations of the record; returns 0.
-int xml_init(backend& self);
 /// The output directory is the base directory; error when it is not usable.
 void xml_optcheck();
 /// Directories of private packages or below private directories become private; reply 4 or 1.

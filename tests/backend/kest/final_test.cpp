@@ -187,7 +187,7 @@ TEST_F(KestFinal, HardLinksAreListedOncePerPackage) {
   // -l: never a word about them.
   diag = Diagnostics{};
   diag.columns = 1 << 20;
-  opts.kest_lmode = 1;
+  kest_settings.kest_lmode = 1;
   p->flags &= ~kpf::LINKS_WARNED;
   EXPECT_EQ(postproc_and_final(), "");
 }
@@ -207,7 +207,7 @@ TEST_F(KestFinal, HardLinkGroupsWithExcludedOrSymbolicMembers) {
 }
 
 TEST_F(KestFinal, HardenedLinksAreNoHardLinksWhateverTheirOrder) {
-  opts.Hmode = 1;
+  kest_settings.Hmode = 1;
   dir(p, "/usr");
   dir(p, "/usr/bin");
   dir(p, "/usr/lib");
@@ -244,7 +244,7 @@ TEST_F(KestFinal, LinksToDirectoriesWarnUnlessSanctioned) {
 }
 
 TEST_F(KestFinal, LinksThatStayLinksAreListedOnce) {
-  opts.Hmode = opts.hmode = 1;
+  kest_settings.Hmode = kest_settings.hmode = 1;
   dir(p, "/usr");
   dfileptr_t x = file(p, "/usr/x");
   dfileptr_t lx = link(p, "/usr/lx", "/usr/x");

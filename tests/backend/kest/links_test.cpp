@@ -40,7 +40,7 @@ class KestLinks : public KestTest {
 TEST_F(KestLinks, ByDefaultALinkBecomesAnExportOfItsTarget) {
   for (int hmode : {0, 1}) {
     SCOPED_TRACE(hmode);
-    opts.hmode = hmode;  // -h alone changes nothing
+    kest_settings.hmode = hmode;  // -h alone changes nothing
     lx->aflags &= ~af::EXCLUDED;
     x->exports.clear();
     EXPECT_EQ(finish_reporting(), "");
@@ -55,7 +55,7 @@ TEST_F(KestLinks, ByDefaultALinkBecomesAnExportOfItsTarget) {
 }
 
 TEST_F(KestLinks, HardenedLinksShareTheTargetsInodeAndAttributes) {
-  opts.Hmode = 1;
+  kest_settings.Hmode = 1;
   EXPECT_EQ(finish_reporting(), "");
   EXPECT_FALSE(lx->excluded());
   EXPECT_FALSE(lx->aflags & af::SYMLINK);
@@ -73,7 +73,7 @@ TEST_F(KestLinks, HardenedLinksShareTheTargetsInodeAndAttributes) {
 }
 
 TEST_F(KestLinks, WithBothOptionsLinksStayLinks) {
-  opts.Hmode = opts.hmode = 1;
+  kest_settings.Hmode = kest_settings.hmode = 1;
   EXPECT_EQ(finish_reporting(), "");
   EXPECT_FALSE(lx->excluded());
   EXPECT_TRUE(lx->aflags & af::SYMLINK);
@@ -98,7 +98,7 @@ TEST_F(KestLinks, MissingOrOutsideTargetsAreErrors) {
   });
   for (int hmode : {0, 1}) {
     SCOPED_TRACE(hmode);
-    opts.Hmode = hmode;
+    kest_settings.Hmode = hmode;
     diag.errors = 0;
     for (dfileptr_t f : p->files) f->aflags &= ~af::EXCLUDED;
     const std::string err = finish_reporting();
@@ -140,7 +140,7 @@ TEST_F(KestLinks, ChainsOfLinksEndAtTheFile) {
 }
 
 TEST_F(KestLinks, ChainsAreHardenedOntoTheFile) {
-  opts.Hmode = 1;
+  kest_settings.Hmode = 1;
   dfileptr_t lz = link(p, "/usr/bin/a", "/usr/bin/x");
   EXPECT_EQ(finish_reporting(), "");
   EXPECT_EQ(lz->ino, x->ino);
@@ -188,7 +188,7 @@ TEST_F(KestLinks, TargetStatementsWithTheFlagOrUnderOptions) {
   p->targets.clear();
   add_strlist("/usr/lib/x", 0, p->targets);
   add_strlist("/usr/lib", 0, p->targets);
-  opts.Hmode = 1;
+  kest_settings.Hmode = 1;
   EXPECT_EQ(finish_reporting(), "");
   EXPECT_TRUE(ldir->aflags & kaf::RETAINED);
   EXPECT_FALSE(lx->aflags & kaf::RETAINED);
@@ -200,7 +200,7 @@ TEST_F(KestLinks, TargetStatementsWithTheFlagOrUnderOptions) {
   file(q, "/lib/y");
   dfileptr_t ly = link(q, "/lib/ly", "/lib/y");
   add_strlist("/lib/y", 0, q->targets);
-  opts.hmode = 1;
+  kest_settings.hmode = 1;
   testutil::CaptureFd err;
   finish(q);
   EXPECT_TRUE(ly->aflags & kaf::RETAINED);

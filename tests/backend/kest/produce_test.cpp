@@ -366,7 +366,7 @@ TEST_F(KestProduce, OwnerGroupAndModeLines) {
 
   // -e: every entry gets all three, the names given still win.
   for (dfileptr_t e : {srv, f, named, odd, d}) e->sflags &= ~(ksf::DIR_WRITTEN | ksf::FILE_WRITTEN);
-  opts.emode = 1;
+  kest_settings.emode = 1;
   EXPECT_EQ(produce(), "");
   EXPECT_EQ(entries("prd-T.pkg"),
             "#\n# Directory entries\n#\n\n"
@@ -400,7 +400,7 @@ TEST_F(KestProduce, IdsWithoutNamesAreErrorsAndReplaceNothing) {
 }
 
 TEST_F(KestProduce, DirectoriesHoldingTheOtherSectionAndExportedWhole) {
-  opts.emode = 1;
+  kest_settings.emode = 1;
   pkgptr_t p = package("t", "T");
   dfileptr_t srv = dir(p, "/srv", [](dfileptr_t d) {
     d->aflags |= af::PHASE | af::FLAGSTR;
@@ -427,7 +427,7 @@ TEST_F(KestProduce, DirectoriesHoldingTheOtherSectionAndExportedWhole) {
 }
 
 TEST_F(KestProduce, HardLinksBecomeLinkEntriesToTheFirstInPathOrder) {
-  opts.kest_lmode = 1;
+  kest_settings.kest_lmode = 1;
   pkgptr_t p = package("t", "T");
   dir(p, "/srv");
   dir(p, "/opt");
@@ -455,7 +455,7 @@ TEST_F(KestProduce, HardLinksBecomeLinkEntriesToTheFirstInPathOrder) {
 }
 
 TEST_F(KestProduce, HardenedAndKeptLinks) {
-  opts.Hmode = 1;
+  kest_settings.Hmode = 1;
   pkgptr_t p = package("t", "T");
   dir(p, "/srv");
   file(p, "/srv/a:x");
@@ -471,7 +471,7 @@ TEST_F(KestProduce, HardenedAndKeptLinks) {
   dfileptr_t lx = link(q, "/srv/lx", "/srv/x");
   x->access = 1;
   lx->access = 2;
-  opts.hmode = 1;
+  kest_settings.hmode = 1;
   finish(q);
   component("prd", {p, q});
   EXPECT_TRUE(contains(postproc_and_final(), "\t/srv/lx -> /srv/x\n"));
@@ -518,12 +518,7 @@ TEST_F(KestProduce, AVeryLongSubpackageChainIsWrittenDeepestFirst) {
   constexpr int CHAIN = 40000;
   std::vector<pkgptr_t> chain;
   for (int i = 0; i < CHAIN; ++i) {
-    // Made directly: the model's own lookup would search every earlier package.
-    model.package_store.push_back(std::make_unique<::package>());
-    pkgptr_t p = model.package_store.back().get();
-    p->name = "P" + std::to_string(i);
-    p->reldir = newpath_dup("/p" + std::to_string(i));
-    model.packages.push_back(p);
+    pkgptr_t p = new_package("/p" + std::to_string(i), "", "P" + std::to_string(i), "", 0);
     if (i > 0) add_varlist(p->name, "", chain.back()->subpackages);
     chain.push_back(p);
   }

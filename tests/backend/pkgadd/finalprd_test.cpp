@@ -10,8 +10,8 @@ namespace {
 using testutil::CaptureFd;
 
 TEST_F(PkgaddTest, RecordAndOptions) {
-  EXPECT_EQ(be, &registry.backends[1]);
-  EXPECT_EQ(be->verstr, "1.1.0");
+  EXPECT_EQ(be, registry.backends[1]);
+  EXPECT_STREQ(be->verstr, "1.1.0");
   EXPECT_EQ(be->version, 101000);
   EXPECT_TRUE(be->chkname("mkpkg") && be->chkname("mkpkgadd"));
   EXPECT_FALSE(be->chkname("mkpkgaddx") || be->chkname("mkkest"));
@@ -20,12 +20,12 @@ TEST_F(PkgaddTest, RecordAndOptions) {
   EXPECT_EQ(be->opts[1].letter, -'l');
   // The control-file setter stores limits beyond 32 bits unchanged.
   EXPECT_EQ(be->opts[1].setter('l', "6442450944", be->opts[1].target), 0);
-  EXPECT_EQ(opts.pkgadd_limit, 6442450944LL);
+  EXPECT_EQ(pkgadd_settings.pkgadd_limit, 6442450944LL);
 }
 
 TEST_F(PkgaddTest, OptionChecksReportEveryProblem) {
-  opts.pkgadd_cat.reset();
-  opts.pkgadd_limit = 0;
+  pkgadd_settings.pkgadd_cat.reset();
+  pkgadd_settings.pkgadd_limit = 0;
   // A plain file passes the access test but cannot take the output files.
   rmdir((tmp.path() + "/input").c_str());
   testutil::write_file(tmp.path() + "/input", "");
@@ -39,8 +39,8 @@ TEST_F(PkgaddTest, OptionChecksReportEveryProblem) {
                             "number of bytes.\n");
   unlink((tmp.path() + "/input").c_str());
   testutil::make_dirs(tmp.path() + "/input");
-  opts.pkgadd_cat = "application";
-  opts.pkgadd_limit = 1;
+  pkgadd_settings.pkgadd_cat = "application";
+  pkgadd_settings.pkgadd_limit = 1;
   be->optcheck();
   EXPECT_EQ(diag.errors, 3);
 }
@@ -135,7 +135,7 @@ TEST_F(PkgaddTest, ComponentSizesAndPartLimitsKeep64Bits) {
   EXPECT_EQ(c2->sizes.largest, 5LL << 30);
   EXPECT_EQ(c2->sizes.smallest, 3LL << 30);
   be->final();
-  EXPECT_EQ(pkgadd_state.biggest, 3LL << 30);
+  EXPECT_EQ(pkgadd_settings.biggest, 3LL << 30);
 
   EXPECT_EQ(pkgadd_blocks(10485760), 20708);
   EXPECT_EQ(pkgadd_blocks(0), 65);

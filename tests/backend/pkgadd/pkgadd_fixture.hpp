@@ -29,7 +29,7 @@ class PkgaddTest : public testutil::ModelTest {
     opts.cmpntcode = "tools";
     opts.version = "1.0";
     opts.description = "Handy tools";
-    opts.pkgadd_cat = "application";
+    pkgadd_settings.pkgadd_cat = "application";
     opts.pkgdir = tmp.path() + "/input";
     testutil::make_dirs(*opts.pkgdir);
   }
@@ -76,7 +76,7 @@ class PkgaddTest : public testutil::ModelTest {
 
   std::string out(const std::string& rel) { return testutil::read_file(*opts.pkgdir + "/" + rel); }
 
-  backend* be = nullptr;
+  const backend* be = nullptr;
 };
 
 }  // namespace pkgadd_test

@@ -139,7 +139,7 @@ TEST_F(PkgaddProduceTest, InstalledPermsAndFlatModeChangeOwnersAndSources) {
 }
 
 TEST_F(PkgaddProduceTest, ThreeComponentsMakeASet) {
-  opts.pkgadd_limit = 1000;
+  pkgadd_settings.pkgadd_limit = 1000;
   pkgptr_t base = make_base();
   pkgptr_t libs = add_package("libs", "LIBS");
   add_dir(libs, "/usr");

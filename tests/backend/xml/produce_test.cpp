@@ -405,12 +405,7 @@ TEST_F(XmlProduce, AVeryLongSubpackageChainNestsEveryElement) {
   constexpr int CHAIN = 40000;
   std::vector<pkgptr_t> chain;
   for (int i = 0; i < CHAIN; ++i) {
-    // Made directly: the model's own lookup would search every earlier package.
-    model.package_store.push_back(std::make_unique<package>());
-    pkgptr_t p = model.package_store.back().get();
-    p->name = "P" + std::to_string(i);
-    p->desc = "d";
-    model.packages.push_back(p);
+    pkgptr_t p = new_package("/p" + std::to_string(i), "d", "P" + std::to_string(i), "", 0);
     if (i > 0) add_varlist(p->name, "", chain.back()->subpackages);
     chain.push_back(p);
   }
