@@ -6,6 +6,11 @@
 # Each shape is built at two sizes n1 and n2 (four times apart); each
 # program runs on both, in ROUNDS alternating rounds, and the medians t1 and
 # t2 give the growth exponent of the time, e(time) = log(t2/t1) / log(n2/n1).
+# The time is processor time, user and system (CLOCK=wall: elapsed time):
+# the trees are cached and the work is the program's own, while on a shared
+# machine the elapsed time of a run that writes a few thousand files is
+# mostly waiting for a disk that other jobs keep busy. e(wall), the
+# exponent of the elapsed time, is printed beside it.
 # The work is the entries below dist plus the lines the run writes (output
 # files and messages), w1 and w2, with e(work) likewise; for the dependency
 # chain it is the size of the completed dependency lists, n(n-1)/2. The
@@ -17,7 +22,7 @@
 # Environment: SHAPES_DIR (default /tmp/corvane-shapes), SHAPES (names of
 # the shapes to run, default all), ROUNDS (default 3), LIMIT (default
 # 1.25), TIMEOUT (seconds one run may take, default 600), SIZES_<shape>
-# ("n1 n2", to override a shape's sizes).
+# ("n1 n2", to override a shape's sizes), CLOCK (cpu or wall, default cpu).
 set -eu
 
 BIN=$(cd "${1:?usage: shapes.sh BINDIR}" && pwd)
@@ -25,6 +30,8 @@ SHAPES_DIR=${SHAPES_DIR:-/tmp/corvane-shapes}
 ROUNDS=${ROUNDS:-3}
 LIMIT=${LIMIT:-1.25}
 TIMEOUT=${TIMEOUT:-600}
+CLOCK=${CLOCK:-cpu}
+case $CLOCK in cpu|wall) ;; *) echo "CLOCK must be cpu or wall" >&2; exit 2 ;; esac
 
 # Shape, its two sizes, and what its size counts. The sizes keep the
 # smaller run at a tenth of a second or more where the shape allows, so
@@ -45,7 +52,6 @@ define       5000 20000  define() macros, each used once
 '
 SHAPES=${SHAPES:-$(echo "$SHAPE_TABLE" | awk 'NF {print $1}')}
 
-now() { date +%s.%N; }
 median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 sizes_of() {
   eval "own=\${SIZES_$1:-}"
@@ -100,22 +106,25 @@ make_shape() {
   mv "$base.entries.new" "$base.entries"
 }
 
-# One timed run; its seconds are appended to file $1. A run that times out
-# counts as TIMEOUT seconds.
+# One timed run: its processor seconds (user and system) are appended to
+# file $1.cpu, its elapsed seconds to $1.wall. A run that times out counts
+# as what it took until then.
 timed() {
   out=$1; shift
-  t0=$(now); timeout "$TIMEOUT" "$@" > /dev/null 2>&1 || true; t1=$(now)
-  echo "$t1 $t0" | awk '{print $1-$2}' >> "$out"
+  rm -f "$out.last"
+  "$BIN/corvane-timerun" "$out.last" "$TIMEOUT" "$@"
+  awk '{print $2}' "$out.last" >> "$out.cpu"
+  awk '{print $1}' "$out.last" >> "$out.wall"
 }
 
 exponent() { echo "$1 $2 $3 $4" | awk '{printf "%.2f", log($2/$1)/log($4/$3)}'; }
 
 mkdir -p "$SHAPES_DIR"
 SHAPES_DIR=$(cd "$SHAPES_DIR" && pwd -P)
-echo "corvane shapes benchmark: $(nproc) cores, trees in $SHAPES_DIR, medians of $ROUNDS rounds"
+echo "corvane shapes benchmark: $(nproc) cores, trees in $SHAPES_DIR, medians of $ROUNDS rounds, $CLOCK time"
 echo "e(norm) = e(time) - (e(work) - 1); work = entries + lines written (depchain: completed lists)"
-printf '%-11s %-8s %6s %6s %8s %8s %9s %9s %7s %7s %7s %7s %s\n' shape program n1 n2 "t1 s" "t2 s" \
-  w1 w2 "e(time)" "e(work)" "e(norm)" "e(bytes)" verdict
+printf '%-11s %-8s %6s %6s %8s %8s %9s %9s %7s %7s %7s %7s %7s %s\n' shape program n1 n2 "t1 s" "t2 s" \
+  w1 w2 "e(time)" "e(work)" "e(norm)" "e(wall)" "e(bytes)" verdict
 failed=0 fails=0
 for shape in $SHAPES; do
   set -- $(sizes_of "$shape")
@@ -149,7 +158,8 @@ for shape in $SHAPES; do
     i=$((i + 1))
   done
   for p in $runnable; do
-    t1=$(median < "$SHAPES_DIR/t.$p.$n1"); t2=$(median < "$SHAPES_DIR/t.$p.$n2")
+    t1=$(median < "$SHAPES_DIR/t.$p.$n1.$CLOCK"); t2=$(median < "$SHAPES_DIR/t.$p.$n2.$CLOCK")
+    ewall=$(exponent "$(median < "$SHAPES_DIR/t.$p.$n1.wall")" "$(median < "$SHAPES_DIR/t.$p.$n2.wall")" "$n1" "$n2")
     read l1 b1 < "$SHAPES_DIR/t.written.$p.$n1"; read l2 b2 < "$SHAPES_DIR/t.written.$p.$n2"
     if [ "$shape" = depchain ]; then
       w1=$((n1 * (n1 - 1) / 2)); w2=$((n2 * (n2 - 1) / 2))
@@ -161,8 +171,8 @@ for shape in $SHAPES; do
     verdict=$(echo "$en $LIMIT" | awk '{print ($1 <= $2) ? "PASS" : "FAIL"}')
     [ "$verdict" = PASS ] || fails=$((fails + 1))
     [ "$(expected_status "$p" "$shape")" = 0 ] || verdict="$verdict (timed to its refusal, status 1)"
-    printf '%-11s %-8s %6d %6d %8.3f %8.3f %9d %9d %7s %7s %7s %7s %s\n' "$shape" "$p" "$n1" "$n2" \
-      "$t1" "$t2" "$w1" "$w2" "$et" "$ew" "$en" "$(exponent "$b1" "$b2" "$n1" "$n2")" "$verdict"
+    printf '%-11s %-8s %6d %6d %8.3f %8.3f %9d %9d %7s %7s %7s %7s %7s %s\n' "$shape" "$p" "$n1" "$n2" \
+      "$t1" "$t2" "$w1" "$w2" "$et" "$ew" "$en" "$ewall" "$(exponent "$b1" "$b2" "$n1" "$n2")" "$verdict"
   done
   rm -f "$SHAPES_DIR"/t.*
 done
