@@ -38,9 +38,9 @@ case $CLOCK in cpu|wall) ;; *) echo "CLOCK must be cpu or wall" >&2; exit 2 ;; e
 # that the start-up of a process does not flatten the exponent.
 SHAPE_TABLE='
 packages     1500  6000  packages of 10 files each
-components   1000  4000  packages each in its own component (-c)
-subpkgchain  1000  4000  packages in a subpackage chain
-depchain      200   800  components in a dependency chain
+components   2000  8000  packages each in its own component (-c)
+subpkgchain  2000  8000  packages in a subpackage chain
+depchain      300  1200  components in a dependency chain
 symlinks    15000 60000  symbolic links to one file
 hashpath     5000 20000  files with one installed-path hash, each a link target
 hashabs      4000 16000  files with one build-path hash, each declared
