@@ -2,6 +2,9 @@
 #   make check   installs what is missing, builds with sanitizers, runs every test
 #   make demo    builds corvane and runs it on the bundled example product
 #   make install PREFIX=/usr/local
+#   make bench   times the programs against find and bfs, then the input
+#                shapes (BENCH_SHAPES=no leaves the shapes out)
+#   make bench-shapes   only the input shapes
 
 PREFIX ?= /usr/local
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
@@ -11,8 +14,11 @@ RELEASE_BUILD := build/release
 # Debian packages the build, the tests and the external commands need.
 PACKAGES := cmake g++ make bison libgtest-dev googletest libbenchmark-dev scdoc mandoc \
             groff-base ncompress gzip bzip2 binutils ksh libxml2-utils time
+# What the benchmark needs besides: bfs is timed beside find.
+BENCH_PACKAGES := bfs
+BENCH_SHAPES ?= yes
 
-.PHONY: all deps check demo release install bench clean
+.PHONY: all deps bench-deps check demo release install bench bench-build bench-shapes clean
 
 all: release
 
@@ -43,10 +49,19 @@ demo: release
 install: release
 	cmake --install $(RELEASE_BUILD) --prefix $(PREFIX)
 
-bench: deps
+bench-deps: deps
+	@$(MAKE) --no-print-directory deps PACKAGES="$(BENCH_PACKAGES)"
+
+bench-build: bench-deps
 	cmake -S . -B $(RELEASE_BUILD) -DCMAKE_BUILD_TYPE=Release -DCORVANE_TESTS=OFF -DCORVANE_BENCH=ON
 	cmake --build $(RELEASE_BUILD) -j $(JOBS)
+
+bench: bench-build
 	sh bench/run.sh $(RELEASE_BUILD)/bin
+	@if [ "$(BENCH_SHAPES)" != no ]; then sh bench/shapes.sh $(RELEASE_BUILD)/bin; fi
+
+bench-shapes: bench-build
+	sh bench/shapes.sh $(RELEASE_BUILD)/bin
 
 clean:
 	rm -rf build
