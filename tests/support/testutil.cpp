@@ -18,6 +18,7 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <tuple>
 
 extern char** environ;
 
@@ -157,8 +158,10 @@ std::string unwrap(const std::string& text) {
 
 std::string bin_dir() { return CORVANE_BIN_DIR; }
 
-RunResult run_program(const std::string& name, const std::vector<std::string>& args,
-                      const RunOptions& opt) {
+namespace {
+
+RunResult run_child(const std::string& name, const std::vector<std::string>& args,
+                    const RunOptions& opt) {
   RunResult r;
   std::string exe = name.find('/') == std::string::npos ? bin_dir() + "/" + name : name;
   int outp[2], errp[2], inp[2];
@@ -227,6 +230,54 @@ RunResult run_program(const std::string& name, const std::vector<std::string>& a
   int st = 0;
   waitpid(pid, &st, 0);
   r.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+  return r;
+}
+
+// The XML files directly in the base directory of a run, by name, with
+// what tells a rewritten file from the one before.
+using XmlFiles = std::map<std::string, std::tuple<ino_t, long, long, off_t>>;
+
+std::string base_directory(const std::vector<std::string>& args, const RunOptions& opt) {
+  std::string base = ".";
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "-d" && i + 1 < args.size()) base = args[i + 1];
+    else if (args[i].starts_with("-d") && args[i].size() > 2) base = args[i].substr(2);
+  }
+  if (base[0] != '/' && !opt.cwd.empty()) base = opt.cwd + "/" + base;
+  return base;
+}
+
+XmlFiles xml_files(const std::string& dir) {
+  XmlFiles files;
+  DIR* d = opendir(dir.c_str());
+  if (!d) return files;
+  while (struct dirent* e = readdir(d)) {
+    const std::string name = e->d_name;
+    struct stat st;
+    if (!name.ends_with(".xml") || lstat((dir + "/" + name).c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+      continue;
+    files[name] = {st.st_ino, st.st_mtim.tv_sec, st.st_mtim.tv_nsec, st.st_size};
+  }
+  closedir(d);
+  return files;
+}
+
+}  // namespace
+
+// Every XML file a successful run writes must be valid against the schema,
+// so no test can pass on output the documented format does not allow.
+RunResult run_program(const std::string& name, const std::vector<std::string>& args,
+                      const RunOptions& opt) {
+  if (name.find('/') != std::string::npos) return run_child(name, args, opt);
+  const std::string base = base_directory(args, opt);
+  const XmlFiles before = xml_files(base);
+  RunResult r = run_child(name, args, opt);
+  if (r.status != 0) return r;
+  for (const auto& [file, id] : xml_files(base)) {
+    const auto old = before.find(file);
+    if (old != before.end() && old->second == id) continue;
+    EXPECT_EQ(xml_schema_errors(base + "/" + file), "") << "written by " << name << " in " << base;
+  }
   return r;
 }
 
