@@ -142,8 +142,7 @@ global_functions:
 
 boolean: TRUETOKEN { $$ = 1; } | FALSETOKEN { $$ = 0; } ;
 access_type: CLIENT { $$ = ACCESS_CLIENT; } | SERVER { $$ = ACCESS_SHARED; } ;
-phase:
-    EXPPHASE { $$ = PHASE_NORMAL; } | REGPHASE { $$ = PHASE_EARLY; } | NONE { $$ = PHASE_NONE; } ;
+phase: EXPPHASE { $$ = PHASE_NORMAL; } | REGPHASE { $$ = PHASE_EARLY; } | NONE { $$ = PHASE_NONE; } ;
 a_phase: EXPPHASE { $$ = PHASE_NORMAL; } | REGPHASE { $$ = PHASE_EARLY; } ;
 lineend: %empty | ';' ;
 optional_eval: %empty { $$ = 0; } | ',' EVAL { $$ = 1; } ;
