@@ -22,12 +22,13 @@ void set_backend(const backend* b) {
   add_varlist("CORVANE_BACKEND", b->name, opts.macros);
 }
 
-void set_phase(attrent& e, int phase) {
+void set_phase(attrent& e, phase_kind phase) {
+  // The phase bits of the paths, indexed by the phase.
   static constexpr std::uint32_t bits[] = {0, 1, 2, 4};
   e.phase = phase;
-  if (phase < 1 || phase > 3) return;
+  if (phase < PHASE_EARLY || phase > PHASE_NONE) return;
   for (path_t* p : {&e.abs, &e.path, &e.nm, &e.target}) p->flags = bits[phase];
-  if (phase == 3) e.aflags |= af::PRIVATE;
+  if (phase == PHASE_NONE) e.aflags |= af::PRIVATE;
 }
 
 bool apply_entry_reply(int reply, dfileptr_t e) {
@@ -75,7 +76,7 @@ namespace {
 
 template <class Op, class... A>
 int call_op(Op op, A... a) {
-  return registry.backptr && registry.backptr->*op ? (registry.backptr->*op)(a...) : 0;
+  return registry.backptr && registry.backptr->*op ? (registry.backptr->*op)(a...) : REPLY_OK;
 }
 
 }  // namespace

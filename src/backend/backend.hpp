@@ -71,7 +71,7 @@ const backend* find_backend(const char* name);
 /// Selects `b` and defines the macro CORVANE_BACKEND as its name.
 void set_backend(const backend* b);
 /// Sets an entry's or pattern's phase and the phase bits of its paths.
-void set_phase(attrent& entry, int phase);
+void set_phase(attrent& entry, phase_kind phase);
 
 /// The number a version "major.minor.patch" compares as.
 constexpr int version_number(int major, int minor, int patch) {
@@ -79,11 +79,26 @@ constexpr int version_number(int major, int minor, int patch) {
 }
 
 // Reply codes of the per-item operations.
-inline constexpr int REPLY_OK = 0;
+inline constexpr int REPLY_OK = 0;       ///< go on: the item is taken as it is
+inline constexpr int REPLY_GO_ON = 1;    ///< go on, exactly as REPLY_OK
 inline constexpr int REPLY_SKIP = 2;     ///< skip or exclude the item
 inline constexpr int REPLY_FAIL = 3;     ///< fail the package or component
 inline constexpr int REPLY_PRIVATE = 4;  ///< mark the item private
 inline constexpr int REPLY_REMOVE = 5;   ///< remove the item
+
+// Where an entry lies, as the scan tells postfile, postdir and enddir
+// (their `level`): only at the top may a directory hold control scripts.
+/// Deeper than directly in the package's top directory.
+inline constexpr int LEVEL_BELOW = 0;
+/// Directly in the top directory of a package of the dist directory (for
+/// enddir: that top directory itself).
+inline constexpr int LEVEL_TOP = 1;
+/// The same with -f, where the dist directory itself is the one package.
+inline constexpr int LEVEL_FLAT_TOP = 2;
+
+/// Owner and group id (bin) of every entry given none; the KEST and XML
+/// writers leave it unsaid, as their packaging systems take it by default.
+inline constexpr std::uint32_t DEFAULT_ID = 2;
 
 /// Effect of a post-entry reply (postfile, postdir, enddir) on `e`;
 /// true when the reply fails the package's scan.
@@ -93,7 +108,7 @@ void apply_package_reply(int reply, pkgptr_t p, bool final);
 /// Effect of a component reply (precmpnt, postcmpnt, finalcmpnt).
 void apply_component_reply(int reply, cmpntptr_t c);
 
-// Calls of optional operations: an empty slot replies 0.
+// Calls of optional operations: an empty slot replies REPLY_OK.
 int call_postfile(pkgptr_t p, dfileptr_t e, int level);
 int call_postdir(pkgptr_t p, dfileptr_t e, int level);
 int call_enddir(pkgptr_t p, dfileptr_t e, int level);

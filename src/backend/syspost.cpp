@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "backend/backend.hpp"
 #include "common/diag.hpp"
 #include "model/settings.hpp"
 
@@ -88,9 +89,9 @@ constexpr std::uint32_t GIVEN = af::UID | af::GID | af::MODE;
 constexpr sysdir_row ROW_USR{0, 21, 0775, GIVEN, 0, true};
 constexpr sysdir_row ROW_VAR{0, 3, 0755, af::UID | af::GID, af::MODE, true};
 constexpr sysdir_row ROW_OPT{0, 0, 0755, af::UID | af::GID, af::MODE, true};
-constexpr sysdir_row ROW_SYSTEM{2, 2, 0755, 0, GIVEN, false};
-constexpr sysdir_row ROW_BIN{2, 2, 0775, af::MODE, af::UID | af::GID, true};
-constexpr sysdir_row ROW_ETC{2, 21, 0775, af::GID | af::MODE, af::UID, true};
+constexpr sysdir_row ROW_SYSTEM{DEFAULT_ID, DEFAULT_ID, 0755, 0, GIVEN, false};
+constexpr sysdir_row ROW_BIN{DEFAULT_ID, DEFAULT_ID, 0775, af::MODE, af::UID | af::GID, true};
+constexpr sysdir_row ROW_ETC{DEFAULT_ID, 21, 0775, af::GID | af::MODE, af::UID, true};
 constexpr sysdir_row ROW_ETC_DEFAULT{0, 21, 0775, GIVEN, 0, true};
 
 bool parent_is_usr_man(std::string_view path) {

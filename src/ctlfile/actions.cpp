@@ -57,10 +57,10 @@ bool in_pattern(const CtlReader& rd) {
 
 /// True for access() and export() standing directly in a package body.
 bool package_default(const CtlReader& rd) {
-  return rd.ctx.entry_kind == EntryKind::none && rd.ctx.ctxkind == 1;
+  return rd.ctx.entry_kind == EntryKind::none && rd.ctx.ctxkind == BlockKind::package;
 }
 
-std::uint32_t early_bit(int a_phase) { return a_phase == 1 ? ef::EARLY : 0; }
+std::uint32_t early_bit(int a_phase) { return a_phase == PHASE_EARLY ? ef::EARLY : 0; }
 
 /// A new attribute pattern at the end of `array`.
 attrent& add_to_all(const std::string& pattern, std::vector<attrent>& array, int pathmatch) {
@@ -207,9 +207,9 @@ void act_vendor(CtlReader& rd, const std::string& text) {
 
 void act_verbatim(CtlReader& rd, const std::string& text) {
   if (!rd.acts()) return;
-  if (rd.ctx.ctxkind == 2) {
+  if (rd.ctx.ctxkind == BlockKind::component) {
     if (cmpntptr_t c = body_component(rd)) add_strlist(text, 0, c->verbatim);
-  } else if (rd.ctx.ctxkind == 1) {
+  } else if (rd.ctx.ctxkind == BlockKind::package) {
     if (pkgptr_t p = body_package(rd)) add_strlist(text, 0, p->verbatim);
   } else {
     add_strlist(text, 0, model.verbatim);
@@ -233,9 +233,9 @@ void act_relation(CtlReader& rd, rel list, const std::string& name, const std::s
     }
     return &rec->requires_;
   };
-  if (rd.ctx.ctxkind == 1) {
+  if (rd.ctx.ctxkind == BlockKind::package) {
     if (pkgptr_t p = body_package(rd)) target = pick(p);
-  } else if (rd.ctx.ctxkind == 2) {
+  } else if (rd.ctx.ctxkind == BlockKind::component) {
     if (cmpntptr_t c = body_component(rd)) target = pick(c);
   } else if (list == rel::requires_) {
     target = &model.requires_;
@@ -245,7 +245,7 @@ void act_relation(CtlReader& rd, rel list, const std::string& name, const std::s
 
 void act_remove(CtlReader& rd, const std::string& path) {
   if (!rd.acts()) return;
-  if (rd.ctx.ctxkind != 1)
+  if (rd.ctx.ctxkind != BlockKind::package)
     add_strlist(path, 0, model.removes);
   else if (pkgptr_t p = body_package(rd))
     add_strlist(path, 0, p->removes);
@@ -255,7 +255,7 @@ void act_removeany(CtlReader& rd, const std::string& pattern, int pathmatch, boo
   rd.ctx.ctxexcept = nullptr;
   if (!rd.acts()) return;
   strelist* list = &model.removeany;
-  if (rd.ctx.ctxkind == 1) {
+  if (rd.ctx.ctxkind == BlockKind::package) {
     pkgptr_t p = body_package(rd);
     if (!p) return;
     list = &p->removeany;
@@ -280,7 +280,7 @@ void act_target(CtlReader& rd, const std::string& text, int flag) {
 void act_package_open(CtlReader& rd, const std::string& dir, const std::string& desc,
                       const std::string& name, const std::string& extra) {
   rd.ctx = ParseContext{};
-  rd.ctx.ctxkind = 1;
+  rd.ctx.ctxkind = BlockKind::package;
   rd.ctx.name = name;
   rd.ctx.desc = desc;
   rd.ctx.third = dir;
@@ -313,7 +313,7 @@ bool act_component_open(CtlReader& rd, const std::string& name, const std::strin
     return false;
   }
   rd.ctx = ParseContext{};
-  rd.ctx.ctxkind = 2;
+  rd.ctx.ctxkind = BlockKind::component;
   rd.ctx.name = name;
   rd.ctx.desc = desc;
   rd.ctx.third = version;
@@ -351,7 +351,8 @@ void act_entry_open(CtlReader& rd, const std::string& name, int create, EntryKin
   pkgptr_t p = body_package(rd);
   if (!p) return;
   const std::string path = strxcat(p->dir.sv(), name);
-  dfileptr_t e = kind == EntryKind::dir ? add_new_directory(path, p, 1) : add_new_file(path, p, 1);
+  dfileptr_t e = kind == EntryKind::dir ? add_new_directory(path, p, ADD_REUSE)
+                                         : add_new_file(path, p, ADD_REUSE);
   e->sflags |= sf::DECLARED;
   if (create) e->aflags |= af::CREATED;
   rd.ctx.ctxentry = e;
@@ -365,12 +366,12 @@ bool act_pattern_open(CtlReader& rd, const std::string& pattern, int pathmatch, 
   const bool files = kind == EntryKind::file_pattern;
   std::vector<attrent>* array;
   std::uint32_t bit;
-  if (rd.ctx.ctxkind == 1) {
+  if (rd.ctx.ctxkind == BlockKind::package) {
     pkgptr_t p = body_package(rd);
     if (!p) return true;
     array = files ? &p->allfiles : &p->alldirs;
     bit = af::PKG_PATTERN;
-  } else if (rd.ctx.ctxkind == 0) {
+  } else if (rd.ctx.ctxkind == BlockKind::top) {
     array = files ? &model.allfiles : &model.alldirs;
     bit = af::TOP_PATTERN;
   } else {
@@ -400,7 +401,7 @@ bool act_symlink_open(CtlReader& rd, int create, int isdir, const std::string& n
     return false;
   }
   const std::string path = strxcat(p->dir.sv(), name);
-  dfileptr_t e = isdir ? add_new_directory(path, p, 1) : add_new_file(path, p, 1);
+  dfileptr_t e = isdir ? add_new_directory(path, p, ADD_REUSE) : add_new_file(path, p, ADD_REUSE);
   e->aflags |= af::CTL_SYMLINK;
   if (create) make_created_link(*e, *p, target);
   rd.ctx.ctxentry = e;
@@ -431,7 +432,7 @@ void act_mode(CtlReader& rd, int mode, bool octal_digits) {
   e->aflags |= af::MODE;
 }
 
-void act_access(CtlReader& rd, int access) {
+void act_access(CtlReader& rd, access_kind access) {
   if (!rd.acts()) return;
   if (package_default(rd)) {
     if (pkgptr_t p = body_package(rd)) p->defaccess = access;
@@ -441,7 +442,7 @@ void act_access(CtlReader& rd, int access) {
   }
 }
 
-void act_export(CtlReader& rd, int phase) {
+void act_export(CtlReader& rd, phase_kind phase) {
   if (!rd.acts()) return;
   if (package_default(rd)) {
     if (pkgptr_t p = body_package(rd)) p->defphase = phase;
@@ -455,7 +456,7 @@ void act_export(CtlReader& rd, int phase) {
 void act_ssoprivate(CtlReader& rd) {
   if (attrent* e = body_entry(rd)) {
     e->aflags |= af::PHASE;
-    set_phase(*e, 3);
+    set_phase(*e, PHASE_NONE);
   }
 }
 
@@ -537,22 +538,22 @@ void act_auto_texinfo(CtlReader& rd) {
 
 void act_autostrip(CtlReader& rd, int strip, int mcs, const std::string& text) {
   if (!rd.acts()) return;
-  if (strip && opts.autostrip) rd.prep.autostrip |= 1;
-  if (mcs && opts.autostrip) rd.prep.autostrip |= 2;
+  if (strip && opts.autostrip) rd.prep.autostrip |= stripreq::run;
+  if (mcs && opts.autostrip) rd.prep.autostrip |= stripreq::delete_comment;
   rd.prep.mcsstr = text;
 }
 
-// The -I list switches explicit formatting off with 0; a list that does
-// not name it (-1) leaves it on, as for exec().
+// The -I list switches explicit formatting off (PREP_OFF); a list that
+// does not name it (PREP_NOT_NAMED) leaves it on, as for exec().
 void act_format_mansource(CtlReader& rd, const std::string& dir) {
-  if (!rd.acts() || opts.dtessel == 0) return;
+  if (!rd.acts() || opts.dtessel == PREP_OFF) return;
   if (int r = tessel_directory(dir.c_str()); r != 0)
     ctl_error(rd, "format_mansource(%c%s%c) failed with %d.\n", SECT_MARK, dir.c_str(), SECT_MARK,
               r);
 }
 
 void act_compress_texinfo(CtlReader& rd, const std::string& dir) {
-  if (!rd.acts() || opts.dtexi == 0) return;
+  if (!rd.acts() || opts.dtexi == PREP_OFF) return;
   const std::string path = str_or_empty(opts.distdir) + "/" + dir;
   if (int r = texi_directory(path.c_str()); r != 0)
     ctl_error(rd, "compress_texinfo(%c%s%c) failed with %d.\n", SECT_MARK, dir.c_str(), SECT_MARK,

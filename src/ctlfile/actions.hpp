@@ -63,8 +63,8 @@ void act_owner(CtlReader& rd, const std::string& name);
 void act_group(CtlReader& rd, const std::string& name);
 /// mode(); a number whose digits were not all octal is refused.
 void act_mode(CtlReader& rd, int mode, bool octal_digits);
-void act_access(CtlReader& rd, int access);
-void act_export(CtlReader& rd, int phase);
+void act_access(CtlReader& rd, access_kind access);
+void act_export(CtlReader& rd, phase_kind phase);
 void act_ssoprivate(CtlReader& rd);
 /// exportlinks(), exportok(), linkok(): one af:: bit.
 void act_attrflag(CtlReader& rd, std::uint32_t bit);

@@ -31,7 +31,7 @@ int run_command(const std::string& cmd) {
   return r;
 }
 
-bool commands_act(const CtlReader& rd) { return rd.acts() && opts.dexec != 0; }
+bool commands_act(const CtlReader& rd) { return rd.acts() && opts.dexec != PREP_OFF; }
 
 /// True for a name the shell takes as a variable: a letter or '_', then
 /// letters, digits and '_'.
@@ -63,11 +63,11 @@ std::string script_head(const CtlReader& rd) {
   add_variable(s, "CORVANE_VERSION", str_or_empty(opts.version));
   add_variable(s, "CORVANE_VENDOR", str_or_empty(opts.vendor));
   add_variable(s, "CORVANE_BACKEND", registry.backptr ? registry.backptr->name : "");
-  if (rd.ctx.ctxkind == 1) {
+  if (rd.ctx.ctxkind == BlockKind::package) {
     add_variable(s, "CORVANE_THISPKG_SUBDIR", rd.ctx.third);
     add_variable(s, "CORVANE_THISPKG_DESC", rd.ctx.desc);
     add_variable(s, "CORVANE_THISPKG_NAME", rd.ctx.name);
-  } else if (rd.ctx.ctxkind == 2) {
+  } else if (rd.ctx.ctxkind == BlockKind::component) {
     add_variable(s, "CORVANE_THISCMPNT_NAME", rd.ctx.name);
     add_variable(s, "CORVANE_THISCMPNT_DESC", rd.ctx.desc);
     add_variable(s, "CORVANE_THISCMPNT_VERSION", rd.ctx.third);

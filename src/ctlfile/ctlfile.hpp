@@ -3,6 +3,12 @@
 
 #include "model/settings.hpp"
 
+/// The two passes over the control file (the `setonly` of a pass).
+/// First pass: only the settings statements act, before the backend is set up.
+inline constexpr int SETTINGS_PASS = 1;
+/// Second pass: every statement acts and the file describes the product.
+inline constexpr int MODEL_PASS = 0;
+
 /// Runs one pass over the control file; returns the number of parse
 /// warnings. `options` is the program's own option table, which the set
 /// statement searches before the backends' tables.

@@ -141,9 +141,9 @@ global_functions:
 /* Argument classes. */
 
 boolean: TRUETOKEN { $$ = 1; } | FALSETOKEN { $$ = 0; } ;
-access_type: CLIENT { $$ = 2; } | SERVER { $$ = 1; } ;
-phase: EXPPHASE { $$ = 2; } | REGPHASE { $$ = 1; } | NONE { $$ = 3; } ;
-a_phase: EXPPHASE { $$ = 2; } | REGPHASE { $$ = 1; } ;
+access_type: CLIENT { $$ = ACCESS_CLIENT; } | SERVER { $$ = ACCESS_SHARED; } ;
+phase: EXPPHASE { $$ = PHASE_NORMAL; } | REGPHASE { $$ = PHASE_EARLY; } | NONE { $$ = PHASE_NONE; } ;
+a_phase: EXPPHASE { $$ = PHASE_NORMAL; } | REGPHASE { $$ = PHASE_EARLY; } ;
 lineend: %empty | ';' ;
 optional_eval: %empty { $$ = 0; } | ',' EVAL { $$ = 1; } ;
 optional_xtra_bool_true: %empty { $$ = 1; } | ',' boolean { $$ = $2; } ;
@@ -427,27 +427,27 @@ static void ctl_trace_printf(FILE* f, const char* format, ...) {
     std::fprintf(f, "Reducing stack by rule %d (line %lu), ", rule, static_cast<unsigned long>(line));
     trace_state.rhs_left = yyr2[rule + 1];
     trace_state.lhs = yysymbol_name(static_cast<yysymbol_kind_t>(yyr1[rule + 1]));
-    trace_state.mode = 1;
+    trace_state.mode = ParseTrace::Mode::right_hand_side;
     if (trace_state.rhs_left == 0) {
       std::fprintf(f, "-> %s\n", trace_state.lhs);
-      trace_state.mode = 0;
+      trace_state.mode = ParseTrace::Mode::pass_through;
     }
-  } else if (trace_state.mode == 1) {
+  } else if (trace_state.mode == ParseTrace::Mode::right_hand_side) {
     if (std::strcmp(format, "%s %s (") == 0) {
       va_arg(ap, const char*);
       std::fprintf(f, "%s ", va_arg(ap, const char*));
     } else if (std::strcmp(format, "\n") == 0 && --trace_state.rhs_left == 0) {
       std::fprintf(f, "-> %s\n", trace_state.lhs);
-      trace_state.mode = 0;
+      trace_state.mode = ParseTrace::Mode::pass_through;
     }
   } else if (std::strcmp(format, ": ") == 0) {
     // follows each symbol's (empty) location
-  } else if (trace_state.mode == 2) {
-    if (std::strcmp(format, "\n") == 0) trace_state.mode = 0;
+  } else if (trace_state.mode == ParseTrace::Mode::bison_lhs) {
+    if (std::strcmp(format, "\n") == 0) trace_state.mode = ParseTrace::Mode::pass_through;
   } else if (std::strcmp(format, "%s ") == 0) {
     const char* title = va_arg(ap, const char*);
     if (std::strcmp(title, "-> $$ =") == 0)
-      trace_state.mode = 2;
+      trace_state.mode = ParseTrace::Mode::bison_lhs;
     else
       std::fprintf(f, "%s ", title);
   } else {

@@ -29,14 +29,16 @@ const keyword tokens[] = {
     {"recursive", TOK_TRUETOKEN, 1},
     {"false", TOK_FALSETOKEN, 0}, {"no", TOK_FALSETOKEN, 0}, {"n", TOK_FALSETOKEN, 0},
     {"nonrecursive", TOK_FALSETOKEN, 0}, {"norecurse", TOK_FALSETOKEN, 0},
-    {"client", TOK_CLIENT, 2}, {"variable", TOK_CLIENT, 2}, {"config", TOK_CLIENT, 2},
-    {"volatile", TOK_CLIENT, 2},
-    {"server", TOK_SERVER, 1}, {"static", TOK_SERVER, 1}, {"precious", TOK_SERVER, 1},
+    {"client", TOK_CLIENT, ACCESS_CLIENT}, {"variable", TOK_CLIENT, ACCESS_CLIENT},
+    {"config", TOK_CLIENT, ACCESS_CLIENT}, {"volatile", TOK_CLIENT, ACCESS_CLIENT},
+    {"server", TOK_SERVER, ACCESS_SHARED}, {"static", TOK_SERVER, ACCESS_SHARED},
+    {"precious", TOK_SERVER, ACCESS_SHARED},
     {"export", TOK_EXPORT, 0}, {"phase", TOK_EXPORT, 0}, {"sequence", TOK_EXPORT, 0},
     {"availability", TOK_EXPORT, 0}, {"available", TOK_EXPORT, 0},
-    {"regphase", TOK_REGPHASE, 1}, {"early", TOK_REGPHASE, 1},
-    {"expphase", TOK_EXPPHASE, 2}, {"normal", TOK_EXPPHASE, 2},
-    {"none", TOK_NONE, 3}, {"never", TOK_NONE, 3}, {"private", TOK_NONE, 3},
+    {"regphase", TOK_REGPHASE, PHASE_EARLY}, {"early", TOK_REGPHASE, PHASE_EARLY},
+    {"expphase", TOK_EXPPHASE, PHASE_NORMAL}, {"normal", TOK_EXPPHASE, PHASE_NORMAL},
+    {"none", TOK_NONE, PHASE_NONE}, {"never", TOK_NONE, PHASE_NONE},
+    {"private", TOK_NONE, PHASE_NONE},
     {"exportall", TOK_EXPORTALL, 0}, {"phaseall", TOK_EXPORTALL, 0},
     {"sequenceall", TOK_EXPORTALL, 0}, {"availabilityall", TOK_EXPORTALL, 0},
     {"availableall", TOK_EXPORTALL, 0},
@@ -297,21 +299,23 @@ std::string variable_value(CtlReader& rd, const std::string& name) {
     if (name == r.name) return str_or_empty(opts.*r.setting);
   static const struct {
     const char* name;
-    int kind;  // the ctxkind it belongs to
+    BlockKind kind;  // the block it belongs to
     std::string ParseContext::*field;
   } context[] = {
-      {"CORVANE_THISPKG_SUBDIR", 1, &ParseContext::third},
-      {"CORVANE_THISPKG_DESC", 1, &ParseContext::desc},
-      {"CORVANE_THISPKG_NAME", 1, &ParseContext::name},
-      {"CORVANE_THISCMPNT_NAME", 2, &ParseContext::name},
-      {"CORVANE_THISCMPNT_DESC", 2, &ParseContext::desc},
-      {"CORVANE_THISCMPNT_VERSION", 2, &ParseContext::third},
+      {"CORVANE_THISPKG_SUBDIR", BlockKind::package, &ParseContext::third},
+      {"CORVANE_THISPKG_DESC", BlockKind::package, &ParseContext::desc},
+      {"CORVANE_THISPKG_NAME", BlockKind::package, &ParseContext::name},
+      {"CORVANE_THISCMPNT_NAME", BlockKind::component, &ParseContext::name},
+      {"CORVANE_THISCMPNT_DESC", BlockKind::component, &ParseContext::desc},
+      {"CORVANE_THISCMPNT_VERSION", BlockKind::component, &ParseContext::third},
   };
   for (const auto& v : context) {
     if (name != v.name) continue;
     if (rd.ctx.ctxkind == v.kind) return rd.ctx.*v.field;
-    ctl_error(rd, v.kind == 1 ? "`${%s}' refers to package context variable outside of a package context.\n"
-                              : "`${%s}' refers to component context variable outside of a component context.\n",
+    ctl_error(rd,
+              v.kind == BlockKind::package
+                  ? "`${%s}' refers to package context variable outside of a package context.\n"
+                  : "`${%s}' refers to component context variable outside of a component context.\n",
               name.c_str());
     return {};
   }

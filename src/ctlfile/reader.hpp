@@ -57,9 +57,17 @@ enum class ScriptState { none, delimiter_set, body_next };
 /// What the entry being described (`ctxentry`) is.
 enum class EntryKind { none, file, dir, file_pattern, dir_pattern };
 
+/// The kind of block whose statements are being read: it decides whose
+/// statements such as requires(), verbatim() and remove() fill.
+enum class BlockKind {
+  top = 0,        ///< outside any block, or in a prepare() phase: the statement is product-wide
+  package = 1,    ///< a package body: the statement is the package's
+  component = 2,  ///< a component body: the statement is the component's
+};
+
 /// The block whose statements are being read.
 struct ParseContext {
-  int ctxkind = 0;                 ///< 0 top level or prep phase, 1 package body, 2 component body
+  BlockKind ctxkind = BlockKind::top;
   attrent* ctxentry = nullptr;     ///< entry or pattern of the current body; null outside one
   EntryKind entry_kind = EntryKind::none;
   pkgptr_t pkg = nullptr;          ///< the package of a package body, when its record was made
@@ -74,7 +82,13 @@ struct ParseContext {
 /// Where the parser's trace stands between the lines bison prints: they are
 /// rewritten to the classic yacc form, which puts one reduction on one line.
 struct ParseTrace {
-  int mode = 0;  ///< 0 pass through, 1 right-hand side, 2 bison's left-hand side line
+  /// What the trace printer does with the next line bison prints.
+  enum class Mode {
+    pass_through,    ///< copy it
+    right_hand_side, ///< a symbol of the reduction being printed: keep only its name
+    bison_lhs,       ///< bison's own left-hand side line, already printed: drop it
+  };
+  Mode mode = Mode::pass_through;
   int rhs_left = 0;  ///< symbols of the reduction still to print
   const char* lhs = "";
 };

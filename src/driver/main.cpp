@@ -21,7 +21,7 @@ int main(int argc, char** argv) {
     initialize_backends();
     choose_backend_by_name(argv[0]);
     process_options(argc, argv);
-    if (opts.ctlfile) parse_control_file(1, globalopts);
+    if (opts.ctlfile) parse_control_file(SETTINGS_PASS, globalopts);
     verify_options();
     if (opts.ctlfile) read_model_from_control_file();
     if (!standard_output_ok() || diag.errors) return 1;

@@ -249,14 +249,14 @@ void check_control_file() {
 // The -I list names preparation steps; with a control file it switches
 // them off, without one it asks for them.
 void set_prep_switches() {
-  const int on = opts.ctlfile ? 1 : 0;
+  const int on = opts.ctlfile ? PREP_ON : PREP_OFF;
   if (!opts.iglist) {
     for (int* s : {&opts.autotessel, &opts.autotexi, &opts.autostrip, &opts.dtessel, &opts.dtexi,
                    &opts.dexec})
       *s = on;
     return;
   }
-  const int v = opts.ctlfile ? 0 : 2;
+  const int v = opts.ctlfile ? PREP_OFF : PREP_RUN;
   const std::string& list = *opts.iglist;
   auto named = [&](const char* w) { return list.find(w) != std::string::npos; };
   if (named("all"))

@@ -98,7 +98,7 @@ void scan_package_directories() {
     if (registry.backptr->chkpkgdir) {
       int reply = registry.backptr->chkpkgdir(name.c_str());
       debug(1, "scan_dist_directory: backend dir check returns %d\n", reply);
-      if (reply != 0 && reply != 1 && reply != 4) continue;
+      if (reply != REPLY_OK && reply != REPLY_GO_ON && reply != REPLY_PRIVATE) continue;
     }
     process_package(name.c_str());
   }
@@ -133,7 +133,7 @@ void choose_backend_by_name(const char* argv0) {
 }
 
 void read_model_from_control_file() {
-  parse_control_file(0, globalopts);
+  parse_control_file(MODEL_PASS, globalopts);
   const long np = model.packages.size(), nc = model.cmpnts.size();
   const long nf = model.files.size(), nd = model.dirs.size();
   std::fputc('\n', stderr);
@@ -169,8 +169,8 @@ void final_preparation() {
   if (registry.backptr->final) registry.backptr->final();
   for (dfileptr_t f : model.files) {
     if (f->excluded() || !f->parent) continue;
-    if (f->access == 1) f->parent->sflags |= sf::DIR_HAS_STATIC;
-    if (f->access == 2) f->parent->sflags |= sf::DIR_HAS_VARIABLE;
+    if (f->access == ACCESS_SHARED) f->parent->sflags |= sf::DIR_HAS_STATIC;
+    if (f->access == ACCESS_CLIENT) f->parent->sflags |= sf::DIR_HAS_VARIABLE;
   }
   stop_on_errors();
   if (!opts.Nmode) complete_dependencies();

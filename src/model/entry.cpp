@@ -196,41 +196,41 @@ path_marks mark_path(std::string_view s) {
 struct filetype_rule {
   bool (*hit)(const path_marks&);
   std::uint32_t mode;
-  int verdict;  // 0 static, 1 variable
+  int verdict;  // GUESS_STATIC or GUESS_VARIABLE
   bool early;   // shared libraries are installed in the early phase
 };
 
 constexpr filetype_rule filetype_rules[] = {
-    {[](const path_marks& m) { return m.bin; }, 0755, 0, false},  // */bin/*
+    {[](const path_marks& m) { return m.bin; }, 0755, GUESS_STATIC, false},  // */bin/*
     {[](const path_marks& m) {  // *.conf *.cfg *.ini
        return m.s.ends_with(".conf") || m.s.ends_with(".cfg") || m.s.ends_with(".ini");
      },
-     0644, 1, false},
-    {[](const path_marks& m) { return m.s.ends_with(".default"); }, 0444, 0, false},
+     0644, GUESS_VARIABLE, false},
+    {[](const path_marks& m) { return m.s.ends_with(".default"); }, 0444, GUESS_STATIC, false},
     // */etc/*rc: the "rc" cannot overlap a "/etc/", which ends in '/'.
     {[](const path_marks& m) { return m.etc != std::string_view::npos && m.s.ends_with("rc"); },
-     0644, 1, false},
-    {[](const path_marks& m) { return m.s.starts_with("/etc/conf/"); }, 0444, 0, false},
+     0644, GUESS_VARIABLE, false},
+    {[](const path_marks& m) { return m.s.starts_with("/etc/conf/"); }, 0444, GUESS_STATIC, false},
     // /etc/*/* and */etc/*/*: a '/' somewhere after the first "/etc/".
     {[](const path_marks& m) {
        return m.etc != std::string_view::npos && m.s.find('/', m.etc + 5) != std::string_view::npos;
      },
-     0644, 1, false},
-    {[](const path_marks& m) { return m.so; }, 0555, 0, true},  // *.so*
+     0644, GUESS_VARIABLE, false},
+    {[](const path_marks& m) { return m.so; }, 0555, GUESS_STATIC, true},  // *.so*
 };
 
 }  // namespace
 
 int likely_filetype(const char* path, std::uint32_t& mode, std::int32_t& phase) {
   const path_marks marks = mark_path(path);
-  const int decided = opts.smode ? 0 : opts.vmode ? 1 : -1;
-  int verdict = 0;
+  const int decided = opts.smode ? GUESS_STATIC : opts.vmode ? GUESS_VARIABLE : GUESS_UNDECIDED;
+  int verdict = GUESS_STATIC;
   for (const filetype_rule& r : filetype_rules) {
     if (!r.hit(marks)) continue;
     mode = r.mode;
-    if (r.early) phase = 1;
+    if (r.early) phase = PHASE_EARLY;
     verdict = r.verdict;
     break;
   }
-  return decided >= 0 ? decided : verdict;
+  return decided != GUESS_UNDECIDED ? decided : verdict;
 }

@@ -28,6 +28,44 @@ using cmpntptr_t = component*;
 inline constexpr std::int32_t ENT_FILE = 1;
 inline constexpr std::int32_t ENT_DIR = 2;
 
+/// Whether an entry is shared by every machine or kept by each: an entry's
+/// `access`, or the default of a package's entries (`defaccess`). One byte, as a million
+/// entries each hold one.
+using access_kind = std::int8_t;
+/// Not given: the assembly decides it.
+inline constexpr access_kind ACCESS_UNSET = 0;
+/// Shared (static, server): one copy serves every machine and stays as installed.
+inline constexpr access_kind ACCESS_SHARED = 1;
+/// Client (variable): each machine keeps its own copy, which may change.
+inline constexpr access_kind ACCESS_CLIENT = 2;
+
+/// When an entry is made available: an entry's `phase`, or the default of
+/// a package's entries (`defphase`). One byte, as `access_kind`.
+using phase_kind = std::int8_t;
+/// Not given: the package's default, else normal (early with -r).
+inline constexpr phase_kind PHASE_UNSET = 0;
+/// Early: made available before the rest of the product, as shared libraries are.
+inline constexpr phase_kind PHASE_EARLY = 1;
+/// Normal: made available with the rest of the product.
+inline constexpr phase_kind PHASE_NORMAL = 2;
+/// None: never exported, private to its package.
+inline constexpr phase_kind PHASE_NONE = 3;
+
+// What likely_filetype guesses a file to be.
+/// Undecided: nothing has decided yet.
+inline constexpr int GUESS_UNDECIDED = -1;
+/// Shared: the same on every machine.
+inline constexpr int GUESS_STATIC = 0;
+/// Client: each machine keeps its own copy.
+inline constexpr int GUESS_VARIABLE = 1;
+
+// What add_new_file and add_new_directory do when the package has an
+// entry of the same full path already (their `check`).
+/// Make another one: the scan meets each path once.
+inline constexpr int ADD_NEW = 0;
+/// Return it: several statements naming one path describe one entry.
+inline constexpr int ADD_REUSE = 1;
+
 /// Bits of an entry's or pattern's `aflags` word.
 namespace af {
 inline constexpr std::uint32_t UID = 0x1;          ///< uid given: not taken from the file system
@@ -129,8 +167,8 @@ struct attrent {
   path_t nm;      ///< base name
   path_t target;  ///< symbolic-link target as a full build-system path
   std::uint32_t uid = 0, gid = 0, mode = 0;
-  std::int8_t access = 0;   ///< 0 unset, 1 shared/static, 2 client/variable
-  std::int8_t phase = 0;    ///< 0 unset, 1 early, 2 normal, 3 none
+  access_kind access = ACCESS_UNSET;
+  phase_kind phase = PHASE_UNSET;
   strlist exports;          ///< export destinations (ef:: flags)
   const char* owner = nullptr;    ///< owner name, when given (arena text)
   const char* group = nullptr;    ///< group name, when given
@@ -207,8 +245,8 @@ struct package {
   strlist verbatim;
   std::vector<attrent> allfiles;  ///< file attribute patterns
   std::vector<attrent> alldirs;   ///< directory attribute patterns
-  std::int32_t defphase = 0;
-  std::int32_t defaccess = 0;
+  phase_kind defphase = PHASE_UNSET;     ///< export() directly in the package body
+  access_kind defaccess = ACCESS_UNSET;  ///< access() directly in the package body
   cmpntptr_t cmpnt = nullptr;
   abs_lookup files_by_abs, dirs_by_abs;  ///< used by add_new_file/add_new_directory
   std::size_t seq = 0;  ///< position in model.packages
@@ -322,13 +360,13 @@ void commpaths(const char* path, std::size_t len, attrent& entry, pkgptr_t pkg,
 void commpaths_dup(std::string_view path, attrent& entry, pkgptr_t pkg,
                    const attrent* parent = nullptr);
 
-/// A new file entry for `path` in `pkg`; with `check` non-zero the first
-/// file of the package (in creation order) whose full path is `path` is
-/// returned instead, when there is one.
+/// A new file entry for `path` in `pkg`; with `check` ADD_REUSE (any
+/// non-zero value) the first file of the package (in creation order) whose
+/// full path is `path` is returned instead, when there is one.
 dfileptr_t add_new_file(std::string_view path, pkgptr_t pkg, int check,
                         const attrent* parent = nullptr);
-/// The same for directories (check 1 and 2 both reuse an existing entry;
-/// the text is always copied, so the caller keeps `path` either way).
+/// The same for directories. The text is always copied, so the caller
+/// keeps `path` whatever `check` is.
 dfileptr_t add_new_directory(std::string_view path, pkgptr_t pkg, int check,
                              const attrent* parent = nullptr);
 
@@ -353,6 +391,6 @@ cmpntptr_t new_cmpnt(std::string_view name, std::string_view version, std::strin
 /// The first component named `name`, or null.
 cmpntptr_t find_cmpnt(std::string_view name);
 
-/// Guess from the installed path whether a file is variable (1) or static (0);
-/// writes a suggested mode and, for shared libraries, phase 1.
+/// Guess from the installed path whether a file is GUESS_VARIABLE or
+/// GUESS_STATIC; writes a suggested mode and, for shared libraries, PHASE_EARLY.
 int likely_filetype(const char* path, std::uint32_t& mode, std::int32_t& phase);

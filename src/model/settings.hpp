@@ -13,6 +13,16 @@
 /// A text setting; nullopt until given.
 using optstr = std::optional<std::string>;
 
+// Values of a preparation switch, as the -I list leaves it.
+/// -I was given with a control file but does not name it: it stays on.
+inline constexpr int PREP_NOT_NAMED = -1;
+/// Off: -I named it while a control file is read, or no control file and no -I.
+inline constexpr int PREP_OFF = 0;
+/// On: a control file is read and no -I was given; the file's statements ask for it.
+inline constexpr int PREP_ON = 1;
+/// -I named it without a control file: it runs on the whole tree before the scan.
+inline constexpr int PREP_RUN = 2;
+
 /// The settings of one run. Tests start fresh with `reset_settings()`.
 struct Options {
   std::string cmdname;       ///< base name of the program as invoked
@@ -39,13 +49,13 @@ struct Options {
   int rmode = 0;  ///< -r: all files early
   int Nmode = 0;  ///< -N: no automatic dependency completion
 
-  // Auto-preparation switches: -1 not named, 0 off, 1 on (control file), 2 run (no control file).
-  int autotessel = -1;
-  int autotexi = -1;
-  int autostrip = -1;
-  int dtessel = -1;
-  int dtexi = -1;
-  int dexec = -1;
+  // Preparation switches, each one of the PREP_* values above.
+  int autotessel = PREP_NOT_NAMED;  ///< automatic manual-page formatting (-I automan)
+  int autotexi = PREP_NOT_NAMED;    ///< automatic Info compression (-I autotexi)
+  int autostrip = PREP_NOT_NAMED;   ///< stripping objects and their comment sections (-I autostrip)
+  int dtessel = PREP_NOT_NAMED;     ///< the control file's format_mansource() (-I tessel)
+  int dtexi = PREP_NOT_NAMED;       ///< the control file's compress_texinfo() (-I texinfo)
+  int dexec = PREP_NOT_NAMED;       ///< the control file's exec() and script() (-I exec)
 
   /// The default vendor: the KEST backend's -E, the control file's
   /// vendor() statement; read as ${CORVANE_VENDOR} and by the writers.

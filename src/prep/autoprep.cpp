@@ -196,9 +196,9 @@ void do_autoprep(int fmt, int texi, int strip, const char* mcstext) {
   if (!opts.ctlfile) {
     // Without a control file only what -I names runs; its autostrip means
     // both stripping and comment deletion.
-    fmt = fmt == 2;
-    texi = texi == 2;
-    strip = strip == 2 ? stripreq::run | stripreq::delete_comment : 0;
+    fmt = fmt == PREP_RUN;
+    texi = texi == PREP_RUN;
+    strip = strip == PREP_RUN ? stripreq::run | stripreq::delete_comment : 0;
   }
   a.wanttessel = fmt;
   a.wanttexi = texi;
@@ -208,9 +208,9 @@ void do_autoprep(int fmt, int texi, int strip, const char* mcstext) {
   a.mcscmd = env_or("CORVANE_MCSCMD", default_mcscmd());
   a.arcmd = env_or("CORVANE_ARCMD", CORVANE_AR_CMD);
   if (std::getenv("CORVANE_MCSBUG")) a.mcsbug = true;
-  if (opts.autotessel == 0) a.wanttessel = 0;
-  if (opts.autotexi == 0) a.wanttexi = 0;
-  if (opts.autostrip == 0) a.wantstrip = 0;
+  if (opts.autotessel == PREP_OFF) a.wanttessel = 0;
+  if (opts.autotexi == PREP_OFF) a.wanttexi = 0;
+  if (opts.autostrip == PREP_OFF) a.wantstrip = 0;
   a.beverbose = std::getenv("CORVANE_VERBOSE") != nullptr;
   if (!opts.distdir || !(a.wanttessel || a.wanttexi || a.wantstrip)) return;
   collect_removed(a);

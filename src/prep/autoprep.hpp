@@ -38,8 +38,9 @@ inline constexpr int delete_comment = 2;
 }  // namespace stripreq
 
 /// Prepares the tree under the dist directory. With a control file the
-/// switches count when non-zero; without one only when 2 (named by -I),
-/// and a strip switch of 2 then asks for stripping and comment deletion.
+/// switches count when non-zero; without one only when PREP_RUN (named by
+/// -I), and a strip switch of PREP_RUN then asks for stripping and comment
+/// deletion.
 void do_autoprep(int fmt, int texi, int strip, const char* mcstext = nullptr);
 
 /// Prepares one directory or regular file of the tree (`path` is full);

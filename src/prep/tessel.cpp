@@ -172,7 +172,7 @@ bool directories_allowed(const mandir_state& st) {
   return link_stays_within(st.catdir, st.parent);
 }
 
-/// Step 1: paths of the section and cat directories; a tesselrc code.
+/// Directory set-up: paths of the section and cat directories; a tesselrc code.
 int setup_directories(mandir_state& st, const char* dir, std::vector<std::string>& names) {
   std::string_view arg(dir);
   std::size_t slash = arg.rfind('/');
@@ -200,7 +200,7 @@ int setup_directories(mandir_state& st, const char* dir, std::vector<std::string
   return tesselrc::ok;
 }
 
-/// Step 2: one table entry per regular file (or link to one).
+/// Page table: one entry per regular file (or link to one).
 int read_pages(mandir_state& st, const std::vector<std::string>& names) {
   for (const std::string& name : names) {
     if (name[0] == '.') continue;
@@ -232,7 +232,7 @@ bool separate_uncompressed_page(const mandir_state& st, const std::string& plain
   return file_id{s.st_dev, s.st_ino} != id;
 }
 
-/// Step 3: pages without a section, compressed duplicates, link targets.
+/// First pass: pages without a section, compressed duplicates, link targets.
 void first_pass(mandir_state& st) {
   for (std::size_t i = 0; i < st.pages.size(); ++i) {
     if (st.pages[i].flags & mpf::dropped) continue;
@@ -260,7 +260,7 @@ void first_pass(mandir_state& st) {
   }
 }
 
-/// Step 4: of several names of one file only the first (or a link's target) stays.
+/// Second pass: of several names of one file only the first (or a link's target) stays.
 void second_pass(mandir_state& st) {
   for (std::size_t i = 0; i < st.pages.size(); ++i) {
     if (st.pages[i].flags & (mpf::dropped | mpf::duplicate)) continue;
@@ -273,14 +273,14 @@ void second_pass(mandir_state& st) {
   }
 }
 
-/// Step 5: every page not otherwise settled is formatted.
+/// Remaining pages: every page not otherwise settled is formatted.
 void mark_remaining(mandir_state& st) {
   for (manpage& p : st.pages) {
     if (!(p.flags & (mpf::dropped | mpf::duplicate | mpf::symlink | mpf::format))) p.flags |= mpf::format;
   }
 }
 
-/// Step 6: compressed sources are decompressed in place.
+/// Decompression: compressed sources are decompressed in place.
 int decompress_pages(mandir_state& st) {
   for (manpage& p : st.pages) {
     // A link left as it is points outside the directory: not ours to change.
@@ -316,7 +316,7 @@ std::size_t find_include_target(const mandir_state& st,
   return best;
 }
 
-/// Step 7: simple include pages become links to the page they include.
+/// Include pages: simple include pages become links to the page they include.
 int resolve_include_pages(mandir_state& st) {
   std::unordered_multimap<std::string, std::size_t> names;
   for (std::size_t i = 0; i < st.pages.size(); ++i) names.emplace(st.pages[i].name, i);
@@ -354,7 +354,7 @@ std::uint64_t file_size(const std::string& path) {
   return stat(path.c_str(), &s) == 0 ? static_cast<std::uint64_t>(s.st_size) : 0;
 }
 
-/// Step 8 for one page. A formatter that exits 0 without output (groff on
+/// Formatting of one page. A formatter that exits 0 without output (groff on
 /// a ".so" to a missing page) or a compressor that writes nothing has
 /// failed as much as one that says so; the page it left is removed, so
 /// that no empty page is taken for a formatted one.
@@ -379,7 +379,8 @@ int format_page(const mandir_state& st, const manpage& p) {
   return tesselrc::format_failed;
 }
 
-/// Steps 8 and 9: format each page into the cat directory, then compress its source.
+/// Formatting and compression: format each page into the cat directory, then
+/// compress its source.
 int format_pages(const mandir_state& st) {
   const ManFormatter& f = manfmt;
   for (const manpage& p : st.pages) {
@@ -410,7 +411,7 @@ std::size_t formatted_page_of(const mandir_state& st, file_id id,
   return none;
 }
 
-/// Step 10: every other name of a formatted page links to it in both directories.
+/// Links: every other name of a formatted page links to it in both directories.
 void link_pages(const mandir_state& st) {
   std::unordered_map<file_id, std::size_t, file_id_hash> first_formatted;
   for (std::size_t i = 0; i < st.pages.size(); ++i) {

@@ -100,10 +100,10 @@ void process_package(const char* name) {
 
   apply_package_reply(call_prepkg(pkg), pkg, false);
   if (pkg->flags & pf::IGNORED) return;
-  dfileptr_t root = add_new_directory(pkg->dir.sv(), pkg, 0);
+  dfileptr_t root = add_new_directory(pkg->dir.sv(), pkg, ADD_NEW);
   info("processing %s%spackage:\x02 %s\x02 ", is_new ? "new " : "",
        (pkg->flags & pf::PRIVATE) ? "private " : "", pkg->name.c_str());
-  if (process_package_dir(root, name ? 1 : 2)) {
+  if (process_package_dir(root, name ? LEVEL_TOP : LEVEL_FLAT_TOP)) {
     error("package `%s' failed to scan.\n", pkg->name.c_str());
     return;
   }

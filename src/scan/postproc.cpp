@@ -17,7 +17,6 @@
 
 namespace {
 
-constexpr std::uint32_t DEFAULT_ID = 2;  // owner and group of entries not given any
 constexpr std::uint32_t NOT_SUGGESTED = ~std::uint32_t(0);
 
 // Export node flags that make a node something other than a destination
@@ -30,7 +29,8 @@ void for_each_live(std::vector<dfileptr_t>& list, F f) {
     if (!e->excluded()) f(e);
 }
 
-// 1. Declarations the scan never met are left out.
+// Unmatched declarations: what the control file declared but the scan never
+// met is left out.
 void exclude_unmatched_declarations() {
   for_each_live(model.dirs, [](dfileptr_t d) {
     if ((d->sflags & sf::DECLARED) && !(d->sflags & sf::SCANNED)) {
@@ -70,7 +70,7 @@ void attach_created_links() {
   for_each_live(model.files, attach_created_link);
 }
 
-// 2. and 3. Child and recursive export marks; recursive ones reach every
+// Directory export marks: child and recursive; recursive ones reach every
 // directory below. The walk goes down the scanned tree rather than by
 // creation order, because directories the control file declared were made
 // before the parents the scan made for them.
@@ -98,8 +98,8 @@ void mark_directory_exports() {
 
 void mark_parent_disposition(dfileptr_t f) {
   if (!f->parent) return;
-  if (f->access == 1) f->parent->sflags |= sf::DIR_HAS_STATIC;
-  if (f->access == 2) f->parent->sflags |= sf::DIR_HAS_VARIABLE;
+  if (f->access == ACCESS_SHARED) f->parent->sflags |= sf::DIR_HAS_STATIC;
+  if (f->access == ACCESS_CLIENT) f->parent->sflags |= sf::DIR_HAS_VARIABLE;
 }
 
 // Text after the last "." of `name`, the dot included; empty without one.
@@ -127,48 +127,49 @@ void warn_if_junk(dfileptr_t f) {
     warning("backup file `%s' in package `%s'.\n", f->path.str, pkgname);
 }
 
-// 4. First static/variable marks and the junk file warnings.
+// File check: first static/variable marks and the junk file warnings.
 void check_files() {
   for_each_live(model.files, [](dfileptr_t f) {
-    if (f->access == 1 || f->access == 2)
+    if (f->access == ACCESS_SHARED || f->access == ACCESS_CLIENT)
       mark_parent_disposition(f);
     else
-      f->access = 1;
+      f->access = ACCESS_SHARED;
     warn_if_junk(f);
   });
 }
 
-// 7. Static or variable, early or normal, and a suggested mode.
+// File disposition: static or variable, early or normal, and a suggested mode.
 void decide_file_disposition(dfileptr_t f) {
   const pkgptr_t pkg = f->pkg;
-  int kind = -1;
+  int kind = GUESS_UNDECIDED;
   std::uint32_t mode = NOT_SUGGESTED;
-  std::int32_t phase = -1;
+  std::int32_t phase = PHASE_UNSET;
   const std::uint32_t all_given = af::MODE | af::ACCESS | af::PHASE;
   if ((f->aflags & all_given) != all_given) kind = likely_filetype(f->path.str, mode, phase);
   if (f->aflags & af::ACCESS)
-    kind = f->access == 2 ? 1 : 0;
-  else if (pkg && pkg->defaccess == 2)
-    kind = 1;
-  else if (pkg && pkg->defaccess == 1)
-    kind = 0;
+    kind = f->access == ACCESS_CLIENT ? GUESS_VARIABLE : GUESS_STATIC;
+  else if (pkg && pkg->defaccess == ACCESS_CLIENT)
+    kind = GUESS_VARIABLE;
+  else if (pkg && pkg->defaccess == ACCESS_SHARED)
+    kind = GUESS_STATIC;
   if (opts.smode)
-    kind = 0;
+    kind = GUESS_STATIC;
   else if (opts.vmode)
-    kind = 1;
+    kind = GUESS_VARIABLE;
+  // A given phase none counts as normal here; its private mark stays.
   if (f->aflags & af::PHASE)
-    phase = f->phase == 1 ? 1 : 2;
-  else if (pkg && pkg->defphase)
-    phase = pkg->defphase == 1 ? 1 : 2;
-  if (opts.rmode) phase = 1;
-  if (kind == 1) {
-    f->access = 2;
+    phase = f->phase == PHASE_EARLY ? PHASE_EARLY : PHASE_NORMAL;
+  else if (pkg && pkg->defphase != PHASE_UNSET)
+    phase = pkg->defphase == PHASE_EARLY ? PHASE_EARLY : PHASE_NORMAL;
+  if (opts.rmode) phase = PHASE_EARLY;
+  if (kind == GUESS_VARIABLE) {
+    f->access = ACCESS_CLIENT;
     if (f->parent) f->parent->sflags |= sf::DIR_HAS_VARIABLE;
-  } else if (kind == 0) {
-    f->access = 1;
+  } else if (kind == GUESS_STATIC) {
+    f->access = ACCESS_SHARED;
     if (f->parent) f->parent->sflags |= sf::DIR_HAS_STATIC;
   }
-  if (phase == 1 || phase == 2) f->phase = phase;
+  if (phase == PHASE_EARLY || phase == PHASE_NORMAL) f->phase = static_cast<phase_kind>(phase);
   if (!opts.imode && !(f->aflags & af::MODE) && mode != NOT_SUGGESTED) {
     f->mode = mode;
     f->aflags |= af::MODE;
@@ -221,44 +222,47 @@ void mark_plain_exports(dfileptr_t e) {
 }
 
 void default_phase(dfileptr_t e) {
-  if ((e->aflags & af::PHASE) || e->phase) return;
-  e->phase = e->pkg ? e->pkg->defphase : 0;
-  if (!e->phase) e->phase = opts.rmode ? 1 : 2;
+  if ((e->aflags & af::PHASE) || e->phase != PHASE_UNSET) return;
+  e->phase = e->pkg ? e->pkg->defphase : PHASE_UNSET;
+  if (e->phase == PHASE_UNSET) e->phase = opts.rmode ? PHASE_EARLY : PHASE_NORMAL;
 }
 
-// 9. Directories: disposition from their files, phase, exports.
+// Directory disposition: from their files; phase, exports.
 void decide_directory_disposition(dfileptr_t d, std::string& buf) {
-  if (!d->access) d->access = d->pkg ? d->pkg->defaccess : 0;
-  if (!d->access) {
+  if (d->access == ACCESS_UNSET) d->access = d->pkg ? d->pkg->defaccess : ACCESS_UNSET;
+  if (d->access == ACCESS_UNSET) {
     if (opts.smode)
-      d->access = 1;
+      d->access = ACCESS_SHARED;
     else if (opts.vmode)
-      d->access = 2;
+      d->access = ACCESS_CLIENT;
     else if (d->sflags & sf::DIR_HAS_STATIC)
-      d->access = 1;
+      d->access = ACCESS_SHARED;
     else if (d->sflags & sf::DIR_HAS_VARIABLE)
-      d->access = 2;
+      d->access = ACCESS_CLIENT;
     else
-      d->access = 1;
+      d->access = ACCESS_SHARED;
   }
-  if (d->access == 1 && (d->sflags & sf::DIR_HAS_VARIABLE)) d->aflags |= af::STATIC_HOLDS_VARIABLE;
-  if (d->access == 2 && (d->sflags & sf::DIR_HAS_STATIC)) d->aflags |= af::VARIABLE_HOLDS_STATIC;
+  if (d->access == ACCESS_SHARED && (d->sflags & sf::DIR_HAS_VARIABLE))
+    d->aflags |= af::STATIC_HOLDS_VARIABLE;
+  if (d->access == ACCESS_CLIENT && (d->sflags & sf::DIR_HAS_STATIC))
+    d->aflags |= af::VARIABLE_HOLDS_STATIC;
   default_phase(d);
   mark_plain_exports(d);
   add_child_exports(d, buf);
 }
 
-// 10. Files: defaults and the exports inherited from directories.
+// File exports: defaults and the exports inherited from directories.
 void decide_file_exports(dfileptr_t f, std::vector<dfileptr_t>& chain, std::string& buf) {
-  if (!f->access) f->access = f->pkg ? f->pkg->defaccess : 0;
-  if (!f->access) f->access = opts.smode ? 1 : opts.vmode ? 2 : 1;
+  if (f->access == ACCESS_UNSET) f->access = f->pkg ? f->pkg->defaccess : ACCESS_UNSET;
+  if (f->access == ACCESS_UNSET)
+    f->access = opts.smode ? ACCESS_SHARED : opts.vmode ? ACCESS_CLIENT : ACCESS_SHARED;
   default_phase(f);
   mark_plain_exports(f);
   add_child_exports(f, buf);
   add_recursive_exports(f, chain, buf);
 }
 
-// 11. Owner, group and mode of everything not given them.
+// Default ownership: owner, group and mode of everything not given them.
 void apply_default_ownership(dfileptr_t e) {
   e->mode &= 07777;
   if (opts.imode) return;
@@ -305,7 +309,7 @@ void claim_subpackages(cmpntptr_t c) {
   }
 }
 
-// 12. The primary component, or the declared components and their packages.
+// Components: the primary one, or the declared ones and their packages.
 void set_up_components() {
   if (model.cmpnts.empty()) {
     if (opts.cmode) return;
@@ -329,7 +333,7 @@ void set_up_components() {
   }
 }
 
-// 13. Packages that hold other packages.
+// Subpackages: packages that hold other packages.
 void link_subpackages() {
   for (pkgptr_t p : model.packages) {
     if (p->flags & pf::PRIVATE) continue;
@@ -406,7 +410,7 @@ void join_component(pkgptr_t p, cmpntptr_t c) {
   p->flags |= pf::CLAIMED;
 }
 
-// 14. Packages no component or package holds.
+// Dangling packages: those no component or package holds.
 void place_dangling_packages() {
   cmpntptr_t primary = find_cmpnt(str_or_empty(opts.cmpntcode));
   constexpr std::uint32_t placed_or_gone =
@@ -434,7 +438,8 @@ void place_dangling_packages() {
   }
 }
 
-// 16. Components reach their packages and, through them, the subpackages.
+// Component assignment: components reach their packages and, through them,
+// the subpackages.
 void assign_components() {
   for (cmpntptr_t c : model.cmpnts) {
     if (dropped(c)) continue;
@@ -444,8 +449,9 @@ void assign_components() {
   }
 }
 
-// 17. Every package that goes into the output belongs to a component. When
-// errors were reported already, an unplaced package is their consequence.
+// Placement check: every package that goes into the output belongs to a
+// component. When errors were reported already, an unplaced package is
+// their consequence.
 void check_every_package_placed() {
   bool unplaced = false;
   const bool quiet = diag.errors != 0;
@@ -469,8 +475,8 @@ void report_duplicate_group(const std::vector<dfileptr_t>& g) {
   warning("\x01\n");
 }
 
-// 18. The core's check for files in several packages; equal hashes are
-// told apart by the text.
+// Duplicate files: the core's check for files in several packages; equal
+// hashes are told apart by the text.
 void report_duplicate_files() {
   const std::vector<dfileptr_t>& idx = model.files_path;
   std::vector<dfileptr_t> run, group;
@@ -499,9 +505,9 @@ void report_duplicate_files() {
 void check_duplicate_files() {
   if (model.packages.size() <= 1) return;
   const backend* b = registry.backptr;
-  const int reply = b && b->dupcheck ? b->dupcheck() : 0;
+  const int reply = b && b->dupcheck ? b->dupcheck() : REPLY_OK;
   if (reply == REPLY_FAIL) exit_run(1);
-  if (reply == 0) report_duplicate_files();
+  if (reply == REPLY_OK) report_duplicate_files();
 }
 
 }  // namespace
@@ -512,7 +518,7 @@ int do_leading_com(pkgptr_t pkg, dfileptr_t entry, std::string& buffer) {
     std::string_view text = n.str;
     // Only an absolute destination has directories to lead to it.
     if (text.empty() || text[0] != '/') continue;
-    dfileptr_t prev = add_new_directory(pkg->dir.sv(), pkg, 2);
+    dfileptr_t prev = add_new_directory(pkg->dir.sv(), pkg, ADD_REUSE);
     buffer.assign(pkg->dir.sv());
     // Every component but the last names a directory; empty and "."
     // components name none.
@@ -520,7 +526,7 @@ int do_leading_com(pkgptr_t pkg, dfileptr_t entry, std::string& buffer) {
       std::string_view comp = text.substr(at, slash - at);
       if (comp.empty() || comp == ".") continue;
       buffer.append("/").append(comp);
-      dfileptr_t d = add_new_directory(buffer, pkg, 2);
+      dfileptr_t d = add_new_directory(buffer, pkg, ADD_REUSE);
       if (!d->parent && d != prev) {
         d->parent = prev;
         prev->subdirs().push_back(d);

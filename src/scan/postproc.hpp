@@ -5,7 +5,7 @@
 
 #include "model/model.hpp"
 
-/// Completes the model (the twenty assembly steps); ends the run on errors.
+/// Completes the model, one assembly step after the other; ends the run on errors.
 void post_process();
 /// Adds the leading directories of every export destination.
 void maybe_add_leading_paths();

@@ -58,7 +58,7 @@ TEST(StartOfRun, EverySubsystemStartsAfresh) {
   opts.distdir = "/elsewhere";
   model.packages.push_back(nullptr);
   ctl.include_jail = "/jail";
-  ctl.trace.mode = 2;
+  ctl.trace.mode = ParseTrace::Mode::bison_lhs;
   autoprep_state.mcsbug = true;
   manfmt.fmtcmd = "false";
   manfmt.tree = nullptr;
@@ -69,7 +69,7 @@ TEST(StartOfRun, EverySubsystemStartsAfresh) {
   EXPECT_FALSE(opts.distdir);
   EXPECT_TRUE(model.packages.empty());
   EXPECT_EQ(ctl.include_jail, "");
-  EXPECT_EQ(ctl.trace.mode, 0);
+  EXPECT_EQ(ctl.trace.mode, ParseTrace::Mode::pass_through);
   EXPECT_FALSE(autoprep_state.mcsbug);
   EXPECT_EQ(manfmt.fmtcmd, default_fmtcmd());
   // corvane's formatter keeps to the dist directory the options name.

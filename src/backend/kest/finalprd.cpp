@@ -27,12 +27,12 @@ int kest_postdir(pkgptr_t pkg, dfileptr_t d, int toplevel) {
   const bool applied = mark_private_dir(pkg, d, toplevel);
   if (d->aflags & af::PHASE) d->sflags |= ksf::DIR_PHASE_SET;
   if (parent_exported(d)) d->sflags |= ksf::DIR_PARENT_PHASE;
-  return applied ? REPLY_PRIVATE : 1;
+  return applied ? REPLY_PRIVATE : REPLY_GO_ON;
 }
 
 // Control scripts and private files, while scanning.
 int kest_postfile(pkgptr_t pkg, dfileptr_t f, int) {
-  return mark_private_file(pkg, f, {.sflags = ksf::FILE_CNTL_SCRIPT}) ? REPLY_PRIVATE : 1;
+  return mark_private_file(pkg, f, {.sflags = ksf::FILE_CNTL_SCRIPT}) ? REPLY_PRIVATE : REPLY_GO_ON;
 }
 
 std::string kest_target_from_root(pkgptr_t pkg, const path_t& target) {
@@ -192,7 +192,7 @@ int kest_finalpkg(pkgptr_t pkg) {
   apply_targets(pkg);
   if (apply_link_policy(pkg))
     std::stable_sort(pkg->files_inode.begin(), pkg->files_inode.end(), qsbscb_file_inode);
-  return 0;
+  return REPLY_OK;
 }
 
 // ---- Post-processing --------------------------------------------------------
@@ -283,7 +283,7 @@ void check_dir_exports(dfileptr_t d) {
   pkgptr_t pkg = d->pkg;
   if (d->aflags & af::PHASE) {
     if (parent_exported(d)) {
-      if (d->phase == 3) parent_private_error(pkg, d->path.str, "directory");
+      if (d->phase == PHASE_NONE) parent_private_error(pkg, d->path.str, "directory");
       else parent_exported_error(pkg, d->path.str, "directory");
     } else if (!(d->sflags & sf::DIR_PRIVATE)) {
       d->sflags |= ksf::DIR_EXPORTED;
@@ -311,7 +311,7 @@ void check_file_exports(dfileptr_t f) {
   pkgptr_t pkg = f->pkg;
   const bool under_export = parent_exported(f);
   if (f->aflags & af::PHASE) {
-    if (under_export && f->phase == 3) parent_private_error(pkg, f->path.str, "file");
+    if (under_export && f->phase == PHASE_NONE) parent_private_error(pkg, f->path.str, "file");
     else if (under_export) parent_exported_error(pkg, f->path.str, "file");
     else mark_file_exported(f);
   } else if (!under_export) {
@@ -399,8 +399,9 @@ void note_exported_symlinks(pkgptr_t pkg) {
   bool noted = false;
   for (dfileptr_t link : pkg->files) {
     if (!(link->aflags & af::SYMLINK) || link->excluded()) continue;
-    if (link->access == 2)
-      if (dfileptr_t target = kest_find_link_target(pkg, link); target && target->access == 1)
+    if (link->access == ACCESS_CLIENT)
+      if (dfileptr_t target = kest_find_link_target(pkg, link);
+          target && target->access == ACCESS_SHARED)
         link->sflags |= ksf::FILE_TARGET_SHARED;
     if (link->aflags & kaf::RETAINED) continue;
     if (!(pkg->flags & kpf::SYMLINKS_NOTED)) {

@@ -86,7 +86,7 @@ constexpr backend kest_backend{
 void kest_optcheck() { set_output_directory(str_or_empty(opts.basedir) + "/" + "input"); }
 
 int kest_prepkg(pkgptr_t pkg) {
-  if (pkg->name != KEST_CONTROL_PKG) return 1;
+  if (pkg->name != KEST_CONTROL_PKG) return REPLY_GO_ON;
   pkg->flags |= pf::PRIVATE;
   pkg->desc = "Package Control Scripts";
   return REPLY_PRIVATE;

@@ -19,7 +19,6 @@ namespace {
 const char* const regphase = "RegPhase";
 const char* const nphase = "";
 
-constexpr std::uint32_t KEST_DEFAULT_ID = 2;  // bin, the toolkit's default owner and group
 constexpr std::uint32_t KEST_DIR_MODE = 0755;
 constexpr std::uint32_t KEST_FILE_MODE = 0444;
 
@@ -28,18 +27,18 @@ constexpr std::uint32_t KEST_FILE_MODE = 0444;
 }
 
 const char* section_of(const dfile* e) {
-  if (e->access == 1) return "SERVER";
-  if (e->access == 2) return "CLIENT";
+  if (e->access == ACCESS_SHARED) return "SERVER";
+  if (e->access == ACCESS_CLIENT) return "CLIENT";
   logic_bug(__LINE__);
 }
 
 const char* file_phase_suffix(const dfile* f) {
-  if (f->phase == 1) return regphase;
-  if (f->phase == 2) return nphase;
+  if (f->phase == PHASE_EARLY) return regphase;
+  if (f->phase == PHASE_NORMAL) return nphase;
   logic_bug(__LINE__);
 }
 
-const char* dir_phase_suffix(const dfile* d) { return d->phase == 1 ? regphase : nphase; }
+const char* dir_phase_suffix(const dfile* d) { return d->phase == PHASE_EARLY ? regphase : nphase; }
 
 // The name of an entry in its record line: the path, or its ':'-free copy.
 std::string_view record_name(const dfile* e) {
@@ -88,9 +87,9 @@ pkgptr_t control_package() {
 // Owner, group and mode lines; the toolkit's defaults need none unless -e.
 void write_mog(File& out, pkgptr_t pkg, const dfile* e, std::uint32_t default_mode) {
   const bool explicit_mog = kest_settings.emode;
-  if ((e->aflags & af::OWNER) || e->uid != KEST_DEFAULT_ID || explicit_mog)
+  if ((e->aflags & af::OWNER) || e->uid != DEFAULT_ID || explicit_mog)
     if (const char* name = owner_name(*pkg, *e)) out.printf("\towner = %s\n", name);
-  if ((e->aflags & af::GROUP) || e->gid != KEST_DEFAULT_ID || explicit_mog)
+  if ((e->aflags & af::GROUP) || e->gid != DEFAULT_ID || explicit_mog)
     if (const char* name = group_name(*pkg, *e)) out.printf("\tgroup = %s\n", name);
   if (e->mode != default_mode || explicit_mog) out.printf("\tmode = 0%o\n", e->mode);
 }

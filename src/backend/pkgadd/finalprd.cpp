@@ -17,8 +17,6 @@
 
 namespace {
 
-constexpr int REPLY_NOTHING = 1;
-
 /// Links that the scan took as they are and that the writer prints as links.
 bool checked_link(dfileptr_t e) {
   return (e->aflags & af::SYMLINK) &&
@@ -184,13 +182,13 @@ void verify_values() {
 }  // namespace
 
 int pkgadd_postdir(pkgptr_t pkg, dfileptr_t dir, int toplevel) {
-  return mark_private_dir(pkg, dir, toplevel) ? REPLY_PRIVATE : REPLY_NOTHING;
+  return mark_private_dir(pkg, dir, toplevel) ? REPLY_PRIVATE : REPLY_GO_ON;
 }
 
 // Every file of a private package is an installation script.
 int pkgadd_postfile(pkgptr_t pkg, dfileptr_t file, int) {
   const script_marks marks{.sflags = pkgadd_sf::CNTL, .private_packages = true};
-  return mark_private_file(pkg, file, marks) ? REPLY_PRIVATE : REPLY_NOTHING;
+  return mark_private_file(pkg, file, marks) ? REPLY_PRIVATE : REPLY_GO_ON;
 }
 
 int pkgadd_finalpkg(pkgptr_t pkg) {
@@ -202,12 +200,12 @@ int pkgadd_finalpkg(pkgptr_t pkg) {
   for (dfileptr_t d : pkg->dirs)
     if (checked_link(d) && !target_in_package(*pkg, d->target))
       report_missing_link_target(*pkg, *d, target_from_dist(d->target));
-  return 0;
+  return REPLY_OK;
 }
 
 int pkgadd_precmpnt(cmpntptr_t c) {
   c->sizes = cmpnt_sizes{};
-  return 1;
+  return REPLY_GO_ON;
 }
 
 int pkgadd_finalcmpnt(cmpntptr_t c) {
@@ -224,7 +222,7 @@ int pkgadd_finalcmpnt(cmpntptr_t c) {
       c->sizes.largest = std::max(c->sizes.largest, f->size);
     }
   }
-  return 1;
+  return REPLY_GO_ON;
 }
 
 void pkgadd_verify() {

@@ -252,7 +252,8 @@ void write_file_line(Output& out, pkgptr_t p, dfileptr_t f) {
   }
   std::string_view source = opts.fmode ? f->path.sv() : f->dist();
   if (source.starts_with('/')) source.remove_prefix(1);
-  std::string line = strprintf("%s %s %s=", f->access == 2 ? "v" : "f", p->name.c_str(), path.c_str());
+  const char* type = f->access == ACCESS_CLIENT ? "v" : "f";
+  std::string line = strprintf("%s %s %s=", type, p->name.c_str(), path.c_str());
   line += source;
   line += strprintf(" 0%o", f->mode & 07777);
   append_id(line, p, f, false);

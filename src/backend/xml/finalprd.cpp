@@ -43,7 +43,7 @@ int xml_finalpkg(pkgptr_t pkg) {
       continue;
     check_symlink_target(pkg, f);
   }
-  return 0;
+  return REPLY_OK;
 }
 
 void xml_verify() {

@@ -23,7 +23,7 @@ int xml_chkname(const char* cmdname) { return std::strcmp(cmdname, "mkxmlpkg") =
 void xml_optcheck() { set_output_directory(str_or_empty(opts.basedir)); }
 
 int xml_postdir(pkgptr_t pkg, dfileptr_t dir, int) {
-  int reply = 1;
+  int reply = REPLY_GO_ON;
   if ((pkg->flags & pf::PRIVATE) || is_private_dir(dir->parent)) {
     dir->sflags |= sf::DIR_PRIVATE;
     dir->aflags |= af::PRIVATE;
@@ -37,7 +37,7 @@ int xml_postdir(pkgptr_t pkg, dfileptr_t dir, int) {
 }
 
 int xml_postfile(pkgptr_t pkg, dfileptr_t file, int) {
-  if (!(pkg->flags & pf::PRIVATE) && !is_private_dir(file->parent)) return 1;
+  if (!(pkg->flags & pf::PRIVATE) && !is_private_dir(file->parent)) return REPLY_GO_ON;
   file->sflags |= sf::FILE_PRIVATE;
   file->aflags |= af::PRIVATE;
   file->mode |= 0111;

@@ -352,7 +352,7 @@ void xml_writer::write_dir_symlink(const package& p, const dfile& d) {
 void xml_writer::write_file(const package& p, dfile& f) {
   const bool link = f.aflags & af::SYMLINK;
   const subject s{link ? "symbolic link" : "file", f.path.sv(), &p};
-  const char* phase = f.phase == 1 ? "early" : "normal";
+  const char* phase = f.phase == PHASE_EARLY ? "early" : "normal";
   if (link) {
     raw(strprintf("    <symlink access=\"%s\"\n             phase=\"%s\"\n             type=\"file\"\n"
                   "             name=\"",
@@ -410,10 +410,10 @@ void xml_writer::write_exports(const dfile& e, const subject& s) {
   }
 }
 
-// Owner and group appear when a name was given or the id is not the default 2.
+// Owner and group appear when a name was given or the id is not DEFAULT_ID.
 void xml_writer::write_ids(const package& p, const dfile& e, const char* indent,
                            const subject& s) {
-  if ((e.aflags & af::OWNER) || e.uid != 2) {
+  if ((e.aflags & af::OWNER) || e.uid != DEFAULT_ID) {
     if (const char* owner = owner_name(p, e)) {
       raw(indent);
       raw("owner=\"");
@@ -421,7 +421,7 @@ void xml_writer::write_ids(const package& p, const dfile& e, const char* indent,
       raw("\"");
     }
   }
-  if ((e.aflags & af::GROUP) || e.gid != 2) {
+  if ((e.aflags & af::GROUP) || e.gid != DEFAULT_ID) {
     if (const char* group = group_name(p, e)) {
       raw(indent);
       raw("group=\"");
@@ -432,8 +432,8 @@ void xml_writer::write_ids(const package& p, const dfile& e, const char* indent,
 }
 
 const char* xml_writer::access_word(const dfile& e) {
-  if (e.access == 1) return "shared";
-  if (e.access == 2) return "client";
+  if (e.access == ACCESS_SHARED) return "shared";
+  if (e.access == ACCESS_CLIENT) return "client";
   fatal("program logic bug in file `%s', line %d\n", source_name(), __LINE__);
 }
 

@@ -15,11 +15,14 @@ extern const backend xml_backend;
 int xml_chkname(const char* cmdname);
 /// The output directory is the base directory; error when it is not usable.
 void xml_optcheck();
-/// Directories of private packages or below private directories become private; reply 4 or 1.
+/// Directories of private packages or below private directories become
+/// private; REPLY_PRIVATE or REPLY_GO_ON.
 int xml_postdir(pkgptr_t pkg, dfileptr_t dir, int level);
-/// Files of private packages or in private directories become private; reply 4 or 1.
+/// Files of private packages or in private directories become private;
+/// REPLY_PRIVATE or REPLY_GO_ON.
 int xml_postfile(pkgptr_t pkg, dfileptr_t file, int level);
-/// Sorts the package's files and directories by path and checks its symbolic links; 0.
+/// Sorts the package's files and directories by path and checks its
+/// symbolic links; REPLY_OK.
 int xml_finalpkg(pkgptr_t pkg);
 /// The shared post-processing of system directories.
 void xml_postproc();
