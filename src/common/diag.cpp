@@ -104,7 +104,11 @@ conversion read_conversion(const char*& f, va_list& ap) {
     ++f;
     c.precision = read_count(f, ap, given);
     if (!given) c.precision = 0;
-    if (c.precision >= 0) c.spec += "." + std::to_string(c.precision);
+    if (c.precision >= 0) {
+      // Appended in two steps: g++ 12 warns (wrongly) about "." + a string at -O2.
+      c.spec += '.';
+      c.spec += std::to_string(c.precision);
+    }
   }
   while (*f && std::strchr("hljztLq", *f)) c.length += *f++;
   c.spec += c.length;

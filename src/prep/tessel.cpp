@@ -295,8 +295,9 @@ int decompress_pages(mandir_state& st) {
     p.flags |= mpf::decompressed;
   }
   for (manpage& p : st.pages) {
+    // erase, not resize: g++ 12 at -O2 wrongly warns of an overlapping copy in resize.
     if ((p.flags & (mpf::compressed | mpf::dropped)) == mpf::compressed)
-      p.name.resize(p.name.size() - compression_suffix(p.name));
+      p.name.erase(p.name.size() - compression_suffix(p.name));
   }
   return tesselrc::ok;
 }

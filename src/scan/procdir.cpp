@@ -368,7 +368,8 @@ bool open_listing(package_walk& w, dfileptr_t dir, int level) {
   // The working directory is `dir`, so its listing needs no path.
   const char* failed = "opendir";
   if (!read_dir_sorted(".", l.names, &failed)) {
-    perror_label(("\n" + std::string(failed)).c_str());
+    // The string first: g++ 12 at -O2 wrongly warns of an overlapping copy otherwise.
+    perror_label((std::string("\n") + failed).c_str());
     error("failed to open directory `%s'.\n", dir->abs.str);
     return false;
   }

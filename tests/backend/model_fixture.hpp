@@ -11,10 +11,10 @@
 
 #include "backend/backend.hpp"
 #include "common/diag.hpp"
-#include "driver/backends.hpp"
 #include "model/index.hpp"
 #include "model/model.hpp"
 #include "model/settings.hpp"
+#include "support/fresh_run.hpp"
 #include "support/testutil.hpp"
 
 namespace testutil {
@@ -37,20 +37,15 @@ inline void on_small_stack(const std::function<void()>& work) {
   pthread_attr_destroy(&attr);
 }
 
-class ModelTest : public ::testing::Test {
+class ModelTest : public FreshRun {
  protected:
   void SetUp() override {
-    close_debug();
-    diag = Diagnostics{};
-    reset_settings();
-    reset_model();
-    initialize_backends();
+    FreshRun::SetUp();
     opts.basedir = tmp.path();
     opts.basedirlen = tmp.path().size();
     opts.distdir = tmp.path() + "/dist";
     opts.distdirlen = opts.distdir->size();
   }
-  void TearDown() override { close_debug(); }
 
   /// A package of directory /`dir` with its root directory record.
   pkgptr_t add_package(const std::string& dir, const std::string& name) {

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -12,19 +13,21 @@
 
 #include "backend/outset.hpp"
 #include "failure_fixture.hpp"
+#include "support/fresh_run.hpp"
 #include "support/testutil.hpp"
 
 namespace {
 
 using failtest::snapshot;
+using ::testing::HasSubstr;
 using testutil::read_file;
 using testutil::TempDir;
 using testutil::write_file;
 
-class OutputSetTest : public ::testing::Test {
+class OutputSetTest : public FreshRun {
  protected:
   void SetUp() override {
-    diag = Diagnostics{};
+    FreshRun::SetUp();
     diag.columns = 100000;
   }
   std::string path(const std::string& name) const { return tmp / name; }
@@ -165,9 +168,8 @@ TEST(WholeRuns, AFullDiskFailsEachFileInTurnAndChangesNothing) {
       const testutil::RunResult r = runs.run("2.0");
       fs.unfill();
       EXPECT_EQ(r.status, 1);
-      EXPECT_NE(r.err.find("\nwrite: No space left on device\n\n" + runs.fatal_for(be->files[k])),
-                std::string::npos)
-          << r.err;
+      EXPECT_THAT(r.err,
+                  HasSubstr("\nwrite: No space left on device\n\n" + runs.fatal_for(be->files[k])));
       EXPECT_EQ(snapshot(runs.base()), before);
     }
     // With room again the whole set is replaced.
@@ -188,9 +190,8 @@ TEST(WholeRuns, ANameTakenByADirectoryChangesNothing) {
     const auto before = snapshot(runs.base());
     const testutil::RunResult r = runs.run("2.0");
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("\nrename: Is a directory\n\n" + runs.fatal_for(be->files.back())),
-              std::string::npos)
-        << r.err;
+    EXPECT_THAT(r.err,
+                HasSubstr("\nrename: Is a directory\n\n" + runs.fatal_for(be->files.back())));
     EXPECT_EQ(snapshot(runs.base()), before);
   }
 }
@@ -208,9 +209,7 @@ TEST(WholeRuns, UnknownIdsUnderInstalledPermsChangeNothing) {
     EXPECT_EQ(r.status, 1);
     const std::string installed = be->tree.front().substr(be->tree.front().find('/'));
     for (const std::string call : {"getpwuid(3999999)", "getgrgid(3999998)"})
-      EXPECT_NE(r.err.find("could not " + call + " for file `." + installed + "'.\n"),
-                std::string::npos)
-          << r.err;
+      EXPECT_THAT(r.err, HasSubstr("could not " + call + " for file `." + installed + "'.\n"));
     EXPECT_EQ(snapshot(runs.base()), before);
   }
 }
@@ -227,10 +226,8 @@ TEST(WholeRuns, AnOutputDirectoryNobodyMayWriteStopsBeforeOutput) {
     const std::string outdir = xml ? runs.base() : runs.path("input");
     const testutil::RunResult r = runs.run_as_nobody("2.0");
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("ERROR: output directory `" + outdir +
-                         "' does not exist or is not writeable.\n"),
-              std::string::npos)
-        << r.err;
+    EXPECT_THAT(r.err, HasSubstr("ERROR: output directory `" + outdir +
+                                 "' does not exist or is not writeable.\n"));
     EXPECT_EQ(snapshot(runs.base()), before);
   }
 }
@@ -253,9 +250,8 @@ TEST(WholeRuns, ABaseDirectoryNobodyMayWriteChangesNothing) {
     const auto before = snapshot(runs.base());
     const testutil::RunResult r = runs.run_as_nobody("2.0");
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("\nmkstemp: Permission denied\n\n" + runs.fatal_for(first_in_base)),
-              std::string::npos)
-        << r.err;
+    EXPECT_THAT(r.err,
+                HasSubstr("\nmkstemp: Permission denied\n\n" + runs.fatal_for(first_in_base)));
     EXPECT_EQ(snapshot(runs.base()), before);
   }
 }
@@ -273,10 +269,8 @@ TEST(WholeRuns, AnOutputDirectoryThatIsMissingOrAFileStopsBeforeOutput) {
       const auto before = snapshot(runs.base());
       const testutil::RunResult r = runs.run("1.0");
       EXPECT_EQ(r.status, 1);
-      EXPECT_NE(r.err.find("ERROR: output directory `" + input +
-                           "' does not exist or is not writeable.\n"),
-                std::string::npos)
-          << r.err;
+      EXPECT_THAT(r.err, HasSubstr("ERROR: output directory `" + input +
+                                   "' does not exist or is not writeable.\n"));
       EXPECT_EQ(snapshot(runs.base()), before);
     }
   }

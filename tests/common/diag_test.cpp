@@ -8,6 +8,7 @@
 
 #include "common/diag.hpp"
 #include "support/capture.hpp"
+#include "support/fresh_run.hpp"
 #include "support/testutil.hpp"
 
 namespace {
@@ -30,21 +31,13 @@ laid_out lay(int col, int indent, const std::string& text, int columns = 80) {
   return {out, end};
 }
 
-class Reporters : public ::testing::Test {
- protected:
-  void SetUp() override {
-    close_debug();
-    diag = Diagnostics{};
-  }
-  void TearDown() override {
-    close_debug();
-    diag = Diagnostics{};
-  }
-};
+using Layout = FreshRun;
+using MessageText = FreshRun;
+using Reporters = FreshRun;
 
 }  // namespace
 
-TEST(Layout, WordsBlanksAndPunctuation) {
+TEST_F(Layout, WordsBlanksAndPunctuation) {
   EXPECT_EQ(lay(1, 3, "first word\n").out, "   first word\n");
   EXPECT_EQ(lay(1, 3, "first word\n").col, 1);
   // Runs of blanks collapse; a punctuation mark is followed by a space.
@@ -61,7 +54,7 @@ TEST(Layout, WordsBlanksAndPunctuation) {
   EXPECT_EQ(lay(1, 4, "\tDirectory\t\t: /x\n").out, "         Directory         : /x\n");
 }
 
-TEST(Layout, SmallIndentsKeepTheirSpaces) {
+TEST_F(Layout, SmallIndentsKeepTheirSpaces) {
   // With indent 0 a one-character word ends at column 1, which is not a
   // fresh line: the next word still gets its space.
   EXPECT_EQ(lay(1, 0, "a b c").out, "a b c");
@@ -70,7 +63,7 @@ TEST(Layout, SmallIndentsKeepTheirSpaces) {
   EXPECT_EQ(lay(1, 60, "x").out, std::string(47, ' ') + "x");
 }
 
-TEST(Layout, WrapsAtTheWidth) {
+TEST_F(Layout, WrapsAtTheWidth) {
   std::string text;
   for (int i = 0; i < 40; ++i) text += "word ";
   text += "\n";
@@ -91,14 +84,14 @@ TEST(Layout, WrapsAtTheWidth) {
   EXPECT_EQ(lay(1, 4, a + " bcdefg").out, "    " + a + "\n    bcdefg");
 }
 
-TEST(Layout, ColumnsSetTheWidth) {
+TEST_F(Layout, ColumnsSetTheWidth) {
   EXPECT_EQ(lay(6, 4, "one two three four five six\n", 20).out,
             " one two\n    three four five\n    six\n");
   EXPECT_EQ(lay(6, 4, "one two three four five six\n", 132).out,
             " one two three four five six\n");
 }
 
-TEST(Layout, LongWordsAndFirstWords) {
+TEST_F(Layout, LongWordsAndFirstWords) {
   std::string longword(100, 'x');
   // Written whole and followed by a line end; the first word of a call is
   // never moved, however little room is left.
@@ -109,13 +102,13 @@ TEST(Layout, LongWordsAndFirstWords) {
   EXPECT_EQ(lay(6, 4, longword + ".\nnext\n").out, " " + longword + ".\n    next\n");
 }
 
-TEST(Layout, EmptyLinesAndTrailingText) {
+TEST_F(Layout, EmptyLinesAndTrailingText) {
   EXPECT_EQ(lay(1, 4, "a\n\nb").out, "    a\n    \n    b");
   EXPECT_EQ(lay(1, 4, "a\n\nb").col, 5);
   EXPECT_EQ(lay(8, 4, "end.\n\n").out, " end.\n    \n");
 }
 
-TEST(Layout, SectionsStayWhole) {
+TEST_F(Layout, SectionsStayWhole) {
   // A backquoted name with blanks is never broken, wherever it falls.
   const std::string path = "/a path/with some/blanks in it";
   std::string pre(50, 'p');
@@ -139,7 +132,7 @@ TEST(Layout, SectionsStayWhole) {
   EXPECT_EQ(lay(1, 0, "5\" long").out, "5\" long");
 }
 
-TEST(Layout, JprintfFormats) {
+TEST_F(Layout, JprintfFormats) {
   diag.columns = 80;
   FILE* f = std::tmpfile();
   EXPECT_EQ(jprintf(1, 3, f, "%s has %d item%s.\n", "list", 2, "s"), 1);
@@ -306,7 +299,7 @@ TEST_F(Reporters, FatalEscapesToo) {
   EXPECT_EQ(cap.text(), "\nFATAL: no `x\\ny'.\n");
 }
 
-TEST(MessageText, FormatsLikePrintf) {
+TEST_F(MessageText, FormatsLikePrintf) {
   EXPECT_EQ(piece("[%-6s][%4s][%.2s][%*s][%-*d]", "a\n", "b", "x\ty", 3, "c", 4, 7),
             "[a\\n   ][   b][x\\t][  c][7   ]");
   EXPECT_EQ(piece("%d %i %ld %lld %u %lu %zu %x %X %o %5.1f %c %% %s", -1, 2, 3L, 4LL, 5u, 6UL,

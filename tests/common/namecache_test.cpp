@@ -4,13 +4,17 @@
 #include <string>
 
 #include "common/namecache.hpp"
+#include "support/fresh_run.hpp"
 
 namespace {
 // Far above any id a test machine hands out.
 constexpr std::uint32_t ABSENT_ID = 3999999999u;
+
+// Each test starts with empty caches.
+using NameCache = FreshRun;
 }  // namespace
 
-TEST(NameCache, UsersAndGroups) {
+TEST_F(NameCache, UsersAndGroups) {
   ASSERT_NE(get_uidnm(0), nullptr);
   EXPECT_STREQ(get_uidnm(0), "root");
   // A second call is answered from the cache with the same text.
@@ -21,7 +25,7 @@ TEST(NameCache, UsersAndGroups) {
   EXPECT_EQ(get_gid("root"), 0);
 }
 
-TEST(NameCache, AbsentNamesAndIds) {
+TEST_F(NameCache, AbsentNamesAndIds) {
   EXPECT_EQ(get_uidnm(ABSENT_ID), nullptr);
   EXPECT_EQ(get_uidnm(ABSENT_ID), nullptr);
   EXPECT_EQ(get_gidnm(ABSENT_ID), nullptr);

@@ -1,5 +1,7 @@
 // print, exec, sh and script: when they run, what the commands see, and
 // how a failing command ends the run.
+#include <gmock/gmock.h>
+
 #include <unistd.h>
 
 #include "ctl_fixture.hpp"
@@ -7,6 +9,8 @@
 
 namespace {
 
+using ::testing::HasSubstr;
+using ::testing::Not;
 using CommandsTest = CtlTest;
 
 TEST_F(CommandsTest, PrintWritesInTheSecondPassOnly) {
@@ -48,7 +52,7 @@ TEST_F(CommandsTest, FailingCommandsEndTheRun) {
     ParseResult r = parse(c.text);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, c.err);
-    EXPECT_EQ(r.out.find("   b"), std::string::npos);
+    EXPECT_THAT(r.out, Not(HasSubstr("   b")));
   }
 }
 
@@ -135,7 +139,7 @@ TEST_F(CommandsTest, AShellThatDiesIsAFailure) {
     fresh();
     ParseResult r = parse(c.text);
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+    EXPECT_THAT(r.err, HasSubstr(c.err));
   }
 }
 

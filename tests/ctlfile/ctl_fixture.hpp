@@ -16,6 +16,7 @@
 #include "model/model.hpp"
 #include "model/settings.hpp"
 #include "support/capture.hpp"
+#include "support/fresh_run.hpp"
 
 struct ParseResult {
   int status = 0;    ///< 0 when the pass returned, else the exit status it ended with
@@ -24,12 +25,10 @@ struct ParseResult {
   std::string err;   ///< standard error
 };
 
-class CtlTest : public ::testing::Test {
+class CtlTest : public FreshRun {
  protected:
   void SetUp() override {
-    initialize_globals();
-    initialize_backends();
-    ctl = CtlReader{};
+    FreshRun::SetUp();
     diag.columns = 1000;  // one line per message
     opts.distdir = "/d";
     opts.distdirlen = 2;

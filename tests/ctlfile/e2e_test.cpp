@@ -1,6 +1,7 @@
 // The control file through the real program: the example product's control
 // file, and malformed control files, each of which must end the run with a
 // message and status 1.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -12,6 +13,8 @@
 
 namespace {
 
+using ::testing::HasSubstr;
+using ::testing::Not;
 using testutil::run_program;
 using testutil::TempDir;
 using testutil::write_file;
@@ -28,10 +31,8 @@ TEST(CtlEndToEnd, ExampleProduct) {
             "Executing prep phase `state directory' ...\n"
             "Done with prep phase `state directory' ...\n"
             "   control file read: HELLO 1.0 release 7\n");
-  EXPECT_NE(r.err.find("INFO: 2 packages, 1 component defined in control file.\n"
-                       "INFO: 4 files, 1 directory defined in control file.\n"),
-            std::string::npos)
-      << r.err;
+  EXPECT_THAT(r.err, HasSubstr("INFO: 2 packages, 1 component defined in control file.\n"
+                               "INFO: 4 files, 1 directory defined in control file.\n"));
   const std::string xml = testutil::read_file(base / "HELLO.xml");
   for (const char* part : {
            "  <package name=\"HELLO\"\n           description=\"Hello tools, release 7\">\n"
@@ -44,9 +45,9 @@ TEST(CtlEndToEnd, ExampleProduct) {
            "  <package name=\"GREET\"\n           description=\"Greetings for the hello tools, release "
            "7\">\n    <requires>HELLO</requires>\n",
        })
-    EXPECT_NE(xml.find(part), std::string::npos) << part << "\nin\n" << xml;
-  EXPECT_EQ(xml.find("/usr/share/doc"), std::string::npos);
-  EXPECT_EQ(xml.find("hello.1"), std::string::npos);
+    EXPECT_THAT(xml, HasSubstr(part)) << part << "\nin\n" << xml;
+  EXPECT_THAT(xml, Not(HasSubstr("/usr/share/doc")));
+  EXPECT_THAT(xml, Not(HasSubstr("hello.1")));
   EXPECT_EQ(std::system(("xmllint --noout '" + base / "HELLO.xml" + "'").c_str()), 0);
 }
 
@@ -86,7 +87,7 @@ TEST(CtlEndToEnd, MalformedControlFilesEndWithStatusOne) {
     auto r = run_program("mkxmlpkg", {"-d", base.path(), "-P", "P", "-V", "1", "-D", "d", "-p",
                                       base / "bad.ctl"}, wide);
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    EXPECT_THAT(r.err, HasSubstr(c.message));
     EXPECT_EQ(r.out, "");
   }
 }
@@ -179,7 +180,8 @@ TEST(CtlEndToEnd, CreatedLinksAreWrittenAsTheLinksTheTreeWouldHold) {
     SCOPED_TRACE(b.program);
     const std::string out = created.run(b.program, b.options);
     EXPECT_EQ(out.rfind("status 0\n", 0), 0u) << out;
-    for (const std::string& part : b.expected) EXPECT_NE(out.find(part), std::string::npos) << part << "\nin\n" << out;
+    for (const std::string& part : b.expected)
+      EXPECT_THAT(out, HasSubstr(part)) << part << "\nin\n" << out;
     EXPECT_EQ(out, found.run(b.program, b.options));
   }
 }
@@ -197,7 +199,7 @@ TEST(CtlEndToEnd, ScriptsRunNoMacroNameAndNoValueAsShellCode) {
                  {"-M", "A B=1", "-M", "touch " + canary + "3 #=1"});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "ran '; touch " + canary + "2; '\n_ok9=v\nsh ran\n");
-  EXPECT_EQ(r.err.find("not found"), std::string::npos) << r.err;
+  EXPECT_THAT(r.err, Not(HasSubstr("not found")));
   EXPECT_EQ(testutil::list_tree(outside.path()), "");
 }
 
@@ -210,9 +212,8 @@ TEST(CtlEndToEnd, ExpansionPastOneMebibyteEndsTheRun) {
   }
   auto r = p.run(text);
   EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("\nERROR: bad.ctl line 22: string expands to more than 1048576 bytes.\n"),
-            std::string::npos)
-      << r.err;
+  EXPECT_THAT(r.err,
+              HasSubstr("\nERROR: bad.ctl line 22: string expands to more than 1048576 bytes.\n"));
   EXPECT_FALSE(testutil::exists(p.base / "P.xml"));
 }
 
@@ -235,14 +236,13 @@ TEST(CtlEndToEnd, ModeWithDigitsEightOrNineIsAnError) {
   auto r = p.run("package(\"/pkg\", \"d\", \"PKG\") {\n  file(\"/usr/bin/tool\") {\n"
                  "    mode(759)\n  }\n}\n");
   EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("\nERROR: bad.ctl line 3: invalid mode `759': a mode takes the octal digits "
-                       "0 to 7 only.\n"),
-            std::string::npos)
-      << r.err;
+  EXPECT_THAT(
+      r.err, HasSubstr("\nERROR: bad.ctl line 3: invalid mode `759': a mode takes the octal digits "
+                       "0 to 7 only.\n"));
   EXPECT_FALSE(testutil::exists(p.base / "P.xml"));
   r = p.run("package(\"/pkg\", \"d\", \"PKG\") {\n  file(\"/usr/bin/tool\") { mode(751) }\n}\n");
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(testutil::read_file(p.base / "P.xml").find("mode=\"0751\""), std::string::npos);
+  EXPECT_THAT(testutil::read_file(p.base / "P.xml"), HasSubstr("mode=\"0751\""));
 }
 
 TEST(CtlEndToEnd, HostileControlFilesEndCleanly) {
@@ -273,7 +273,7 @@ TEST(CtlEndToEnd, HostileControlFilesEndCleanly) {
     SCOPED_TRACE(c.message);
     auto r = p.run(c.text);
     EXPECT_EQ(r.status, c.status) << r.err.substr(0, 2000);
-    EXPECT_NE((c.status ? r.err : r.out).find(c.message), std::string::npos) << r.err.substr(0, 2000);
+    EXPECT_THAT((c.status ? r.err : r.out), HasSubstr(c.message)) << r.err.substr(0, 2000);
   }
 }
 
@@ -290,7 +290,7 @@ TEST(CtlEndToEnd, AScriptThatCannotBeWrittenNamesTheFailedCall) {
   ASSERT_EQ(std::system(cmd.c_str()), 0);
   EXPECT_EQ(testutil::read_file(p.base / "status"), "1\n");
   const std::string err = testutil::unwrap(testutil::read_file(p.base / "err"));
-  EXPECT_NE(err.find("fwrite: File too large\n"), std::string::npos) << err;
+  EXPECT_THAT(err, HasSubstr("fwrite: File too large\n"));
   const std::string msg = "ERROR: big.ctl line 4: failed to create temp script file `";
   auto at = err.find(msg);
   ASSERT_NE(at, std::string::npos) << err;
@@ -298,7 +298,7 @@ TEST(CtlEndToEnd, AScriptThatCannotBeWrittenNamesTheFailedCall) {
   const std::string name = err.substr(at, err.find('\'', at) - at);
   EXPECT_EQ(name.rfind("/tmp/corvane", 0), 0u) << name;
   EXPECT_FALSE(testutil::exists(name)) << name;
-  EXPECT_EQ(err.find("after"), std::string::npos);
+  EXPECT_THAT(err, Not(HasSubstr("after")));
 }
 
 }  // namespace

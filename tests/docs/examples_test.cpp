@@ -1,6 +1,7 @@
 // The examples of the pages, run: every control file of corvane-control(5)
 // on the tree that page shows, the XML example of corvane-xml(5), and the
 // demo; every XML they make is checked against the schema.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <grp.h>
@@ -12,6 +13,8 @@
 namespace {
 
 using docs::SourceBlock;
+using ::testing::HasSubstr;
+using ::testing::Not;
 using testutil::RunResult;
 using testutil::TempDir;
 
@@ -75,9 +78,8 @@ TEST(ControlPageExamples, RunAsThePageSays) {
     if (b.marks.count("fails")) {
       const std::string message = b.marks.at("fails");
       EXPECT_EQ(run.result.status, 1) << run.result.err;
-      EXPECT_NE(testutil::unwrap(run.result.err).find(message), std::string::npos)
-          << run.result.err;
-      EXPECT_NE(page_text.find(message), std::string::npos) << "the page does not say " << message;
+      EXPECT_THAT(testutil::unwrap(run.result.err), HasSubstr(message)) << run.result.err;
+      EXPECT_THAT(page_text, HasSubstr(message)) << "the page does not say " << message;
       EXPECT_FALSE(testutil::exists(run.base / "HELLO.xml"));
     } else {
       ASSERT_EQ(run.result.status, 0) << run.result.err;
@@ -105,35 +107,35 @@ TEST(ControlPageExamples, CompleteExampleDoesWhatThePageSays) {
   ExampleRun run(example_named("complete"));
   ASSERT_EQ(run.result.status, 0) << run.result.err;
   // Clean without -W: no warning at all.
-  EXPECT_EQ(run.result.err.find("WARNING"), std::string::npos) << run.result.err;
+  EXPECT_THAT(run.result.err, Not(HasSubstr("WARNING")));
   const std::string xml = run.xml();
   EXPECT_EQ(testutil::xml_schema_errors(run.base / "HELLO.xml"), "");
   // Two components, greet depending on hello.
-  EXPECT_NE(xml.find("<component name=\"hello\""), std::string::npos);
-  EXPECT_NE(xml.find("<component name=\"greet\""), std::string::npos);
-  EXPECT_NE(xml.find("<dependency>hello</dependency>"), std::string::npos);
+  EXPECT_THAT(xml, HasSubstr("<component name=\"hello\""));
+  EXPECT_THAT(xml, HasSubstr("<component name=\"greet\""));
+  EXPECT_THAT(xml, HasSubstr("<dependency>hello</dependency>"));
   // Junk removed by pattern, the documentation by path.
   for (const char* gone : {".orig", "hello~", ".bak", "/usr/share/doc"})
-    EXPECT_EQ(xml.find(gone), std::string::npos) << gone;
+    EXPECT_THAT(xml, Not(HasSubstr(gone))) << gone;
   // Owners and modes from the control file, whoever owns the tree.
   for (const char* program : {"/usr/bin/hello", "/usr/bin/greet"}) {
     const std::string tag = start_tag(xml, program);
-    EXPECT_NE(tag.find("owner=\"root\""), std::string::npos) << tag;
-    EXPECT_NE(tag.find("mode=\"0755\""), std::string::npos) << tag;
+    EXPECT_THAT(tag, HasSubstr("owner=\"root\""));
+    EXPECT_THAT(tag, HasSubstr("mode=\"0755\""));
   }
-  EXPECT_NE(start_tag(xml, "/usr/share/greet").find("owner=\"root\""), std::string::npos);
+  EXPECT_THAT(start_tag(xml, "/usr/share/greet"), HasSubstr("owner=\"root\""));
   // Configuration files are client files.
   for (const char* conf : {"/etc/hello.conf", "/etc/greet.conf"}) {
     const std::string tag = start_tag(xml, conf);
-    EXPECT_NE(tag.find("access=\"client\""), std::string::npos) << tag;
-    EXPECT_NE(tag.find("mode=\"0644\""), std::string::npos) << tag;
+    EXPECT_THAT(tag, HasSubstr("access=\"client\""));
+    EXPECT_THAT(tag, HasSubstr("mode=\"0644\""));
   }
   // The library early; the second name of hello an export of it.
   const std::string lib = start_tag(xml, "/usr/lib/libhello.so.1");
-  EXPECT_NE(lib.find("phase=\"early\""), std::string::npos) << lib;
-  EXPECT_NE(lib.find("mode=\"0555\""), std::string::npos) << lib;
-  EXPECT_NE(xml.find("dest=\"/usr/bin/hi\""), std::string::npos);
-  EXPECT_EQ(xml.find("name=\"/usr/bin/hi\""), std::string::npos);
+  EXPECT_THAT(lib, HasSubstr("phase=\"early\""));
+  EXPECT_THAT(lib, HasSubstr("mode=\"0555\""));
+  EXPECT_THAT(xml, HasSubstr("dest=\"/usr/bin/hi\""));
+  EXPECT_THAT(xml, Not(HasSubstr("name=\"/usr/bin/hi\"")));
 }
 
 TEST(ControlPageExamples, TheTreeAloneStopsOnItsBackupFiles) {
@@ -146,9 +148,10 @@ TEST(ControlPageExamples, TheTreeAloneStopsOnItsBackupFiles) {
   RunResult r = testutil::run_program(
       "mkxmlpkg", {"-d", base.path(), "-P", "HELLO", "-V", "1.0", "-D", "Hello tools"}, o);
   EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("backup file `/usr/bin/hello~'"), std::string::npos) << r.err;
-  EXPECT_NE(r.err.find("cannot continue until the warnings are resolved or the -W option is used."),
-            std::string::npos);
+  EXPECT_THAT(r.err, HasSubstr("backup file `/usr/bin/hello~'"));
+  EXPECT_THAT(
+      r.err,
+      HasSubstr("cannot continue until the warnings are resolved or the -W option is used."));
 }
 
 TEST(XmlPage, ExampleIsWhatMkxmlpkgWrites) {
@@ -230,7 +233,7 @@ TEST(Schema, AcceptsEveryElementAndRefusesMisspellings) {
        {"<link ", "type=\"dir\"", "type=\"file\"", "<export ", "<flags>big, nocompress</flags>",
         "<replaces>", "<upgrades>", "<dependency>", "<requires>LIBS", "<requires vendor=",
         "owner=\"nosuchowner\"", "mode=\"0700\"", "<note>"})
-    EXPECT_NE(xml.find(part), std::string::npos) << part << " missing from\n" << xml;
+    EXPECT_THAT(xml, HasSubstr(part)) << part << " missing from\n" << xml;
   EXPECT_EQ(testutil::xml_schema_errors(base / "HELLO.xml"), "");
 
   // A misspelt element name (start and end tag alike), attribute name or
@@ -259,8 +262,7 @@ TEST(Schema, AcceptsEveryElementAndRefusesMisspellings) {
     }
     ASSERT_NE(bad, xml) << misspellings[i].first;
     testutil::write_file(base / "bad.xml", bad);
-    EXPECT_NE(testutil::xml_schema_errors(base / "bad.xml").find("fails to validate"),
-              std::string::npos)
+    EXPECT_THAT(testutil::xml_schema_errors(base / "bad.xml"), HasSubstr("fails to validate"))
         << misspellings[i].first << " -> " << misspellings[i].second;
     if (pair) ++i;
   }

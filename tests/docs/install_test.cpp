@@ -1,10 +1,13 @@
 // What make install puts in place: the pages in the manual sections, the
 // schema and the example product, which runs from where it is installed.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "docs_fixture.hpp"
 
 namespace {
+
+using ::testing::HasSubstr;
 
 TEST(Install, PagesSchemaAndExampleProduct) {
   testutil::TempDir prefix;
@@ -25,8 +28,8 @@ TEST(Install, PagesSchemaAndExampleProduct) {
   }
   // The example keeps its executables and links, so the demo runs as installed.
   const std::string list = testutil::list_tree(prefix / "share/corvane/examples/hello/dist");
-  EXPECT_NE(list.find("hello-1.0/usr/bin/hello 0755"), std::string::npos) << list;
-  EXPECT_NE(list.find("hello-1.0/usr/lib/libhello.so -> libhello.so.1"), std::string::npos) << list;
+  EXPECT_THAT(list, HasSubstr("hello-1.0/usr/bin/hello 0755"));
+  EXPECT_THAT(list, HasSubstr("hello-1.0/usr/lib/libhello.so -> libhello.so.1"));
   testutil::RunResult demo = testutil::run_program(
       "/bin/sh", {prefix / "share/corvane/examples/demo.sh", prefix / "bin", prefix / "scratch"});
   ASSERT_EQ(demo.status, 0) << demo.out << demo.err;

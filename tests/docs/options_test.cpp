@@ -2,6 +2,7 @@
 // report prints, with the same texts; the options it says the control file
 // can set are exactly those set() accepts; and the files it says each
 // backend writes are the files written.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -13,6 +14,7 @@
 
 namespace {
 
+using ::testing::HasSubstr;
 using testutil::TempDir;
 
 /// One option as listed: its heading in the usage report's form
@@ -191,7 +193,7 @@ TEST(CorvanePage, NamesEveryFileEachBackendWrites) {
     const std::set<std::string> written = written_files(base.path());
     EXPECT_GE(written.size(), 1u);
     for (const std::string& f : written)
-      EXPECT_NE(files.find(f), std::string::npos) << run.program << " writes " << f;
+      EXPECT_THAT(files, HasSubstr(f)) << run.program << " writes " << f;
   }
 }
 

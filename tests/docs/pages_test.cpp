@@ -1,5 +1,6 @@
 // The built manual pages: clean roff, the sections a reader looks for, and
 // every word of the control-file language documented.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -14,6 +15,7 @@ namespace {
 using docs::PAGES;
 using docs::rendered;
 using docs::run_tool;
+using ::testing::HasSubstr;
 
 TEST(Pages, LintClean) {
   for (const std::string& page : PAGES) {
@@ -60,7 +62,7 @@ TEST(Pages, HaveTheSectionsAReaderLooksFor) {
   for (const auto& [page, titles] : wanted) {
     const std::string text = rendered(page);
     for (const std::string& t : titles)
-      EXPECT_NE(text.find("\n" + t + "\n"), std::string::npos) << page << ": " << t;
+      EXPECT_THAT(text, HasSubstr("\n" + t + "\n")) << page << ": " << t;
   }
   // One page serves every name the program is installed under.
   const std::string name = docs::squeeze(docs::section(rendered("corvane.1"), "NAME"));
@@ -97,7 +99,7 @@ TEST(TesselPage, NamesTheVariablesOfTheUsageText) {
   const std::regex var("\\$(TESSEL_[A-Z]+)");
   int seen = 0;
   for (std::sregex_iterator it(r.out.begin(), r.out.end(), var), end; it != end; ++it, ++seen)
-    EXPECT_NE(env.find((*it)[1].str()), std::string::npos) << (*it)[1];
+    EXPECT_THAT(env, HasSubstr((*it)[1].str())) << (*it)[1];
   EXPECT_GE(seen, 2) << r.out;
 }
 

@@ -1,6 +1,7 @@
 // The registry as the driver fills it: the built-in records in their order,
 // their settings put back at every start, and a table that takes another
 // backend with nothing but its record.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -16,14 +17,12 @@
 #include "driver/run.hpp"
 #include "model/settings.hpp"
 #include "support/capture.hpp"
+#include "support/fresh_run.hpp"
 
 namespace {
 
-class Backends : public ::testing::Test {
- protected:
-  void SetUp() override { initialize_globals(); }
-  void TearDown() override { initialize_backends(); }
-};
+using ::testing::HasSubstr;
+using Backends = FreshRun;
 
 TEST_F(Backends, BuiltInRecordsInRegistryOrder) {
   initialize_backends();
@@ -109,10 +108,10 @@ TEST_F(Backends, AFourthRecordIsAllItTakes) {
   }
   EXPECT_EQ(status, 2);
   const std::string text = err.text();
-  EXPECT_NE(text.find("There are 4 backends defined:\n"), std::string::npos) << text;
-  EXPECT_NE(text.find("  fourth       A fourth packaging system\n"), std::string::npos) << text;
-  EXPECT_NE(text.find("Backend `fourth' options: [-q]\n"), std::string::npos) << text;
-  EXPECT_NE(text.find("   Backend `fourth' version: 0.1.2\n"), std::string::npos) << text;
+  EXPECT_THAT(text, HasSubstr("There are 4 backends defined:\n"));
+  EXPECT_THAT(text, HasSubstr("  fourth       A fourth packaging system\n"));
+  EXPECT_THAT(text, HasSubstr("Backend `fourth' options: [-q]\n"));
+  EXPECT_THAT(text, HasSubstr("   Backend `fourth' version: 0.1.2\n"));
 }
 
 }  // namespace

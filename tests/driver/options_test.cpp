@@ -1,5 +1,6 @@
 // The command line as the driver reads it: option forms, lookup order,
 // handlers and the option checks.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -14,30 +15,19 @@
 #include "driver/run.hpp"
 #include "model/settings.hpp"
 #include "support/capture.hpp"
+#include "support/fresh_run.hpp"
 #include "support/testutil.hpp"
 
 namespace {
 
+using ::testing::HasSubstr;
+using ::testing::Not;
 using testutil::CaptureFd;
 using testutil::TempDir;
 
-class CommandLine : public ::testing::Test {
+// The option checks change the working directory; the fixture puts it back.
+class CommandLine : public FreshRun {
  protected:
-  void SetUp() override {
-    initialize_globals();
-    initialize_backends();
-  }
-  // The option checks change the working directory; put it back.
-  void TearDown() override {
-    close_debug();
-    if (chdir(cwd_.c_str()) != 0) ADD_FAILURE() << "cannot return to " << cwd_;
-  }
-  static std::string current_dir() {
-    char buf[4096];
-    return getcwd(buf, sizeof buf) ? buf : "/";
-  }
-  const std::string cwd_ = current_dir();
-
   // Runs process_options as program `prog`; the exit status when it ended
   // the run, -1 when it returned.
   int parse(std::vector<std::string> args, const char* prog = "mkxmlpkg") {
@@ -143,9 +133,8 @@ TEST_F(CommandLine, BackendByNameAndByOption) {
   SetUp();
   ASSERT_EQ(parse({"-B", "xml", "--backend=xml"}, "mkkest"), -1);
   EXPECT_STREQ(registry.backptr->name, "xml");
-  EXPECT_NE(stderr_.find("INFO: auto-detected backend driver replaced by command line option.\n"),
-            std::string::npos)
-      << stderr_;
+  EXPECT_THAT(stderr_,
+              HasSubstr("INFO: auto-detected backend driver replaced by command line option.\n"));
   int defs = 0;
   for (const varnode& n : opts.macros) defs += n.name == "CORVANE_BACKEND";
   EXPECT_EQ(defs, 1);
@@ -184,9 +173,9 @@ TEST_F(CommandLine, IntegerOptionsTakeTheWidthOfTheirSetting) {
   ASSERT_EQ(parse({"-l", "6442450944"}, "mkpkg"), -1) << stderr_;
   EXPECT_EQ(pkgadd_settings.pkgadd_limit, 6442450944LL);
   EXPECT_EQ(parse({"-l", "lots"}, "mkpkg"), 2);
-  EXPECT_NE(stderr_.find("ERROR: invalid integer value `lots' specified to option -l\nUsage: mkpkg"),
-            std::string::npos)
-      << stderr_;
+  EXPECT_THAT(
+      stderr_,
+      HasSubstr("ERROR: invalid integer value `lots' specified to option -l\nUsage: mkpkg"));
   EXPECT_EQ(set_option(find_option(pkgadd_backend.opts, "pkgadd-part-limit"), "0x200000000"),
             set_result::done);
   EXPECT_EQ(pkgadd_settings.pkgadd_limit, 0x200000000LL);
@@ -211,14 +200,11 @@ TEST_F(CommandLine, ChecksEnterTheDistDirectory) {
   TempDir t;
   ASSERT_EQ(parse({"-d", t.path(), "-P", "P", "-V", "1", "-D", "d"}), -1);
   EXPECT_EQ(verify(), 1);
-  EXPECT_NE(flat_.find("cant change to directory `" + t.path() + "/dist'."), std::string::npos)
-      << stderr_;
+  EXPECT_THAT(flat_, HasSubstr("cant change to directory `" + t.path() + "/dist'.")) << stderr_;
   SetUp();
   ASSERT_EQ(parse({"-d", t / "missing", "-P", "P", "-V", "1", "-D", "d"}), -1);
   EXPECT_EQ(verify(), 1);
-  EXPECT_NE(flat_.find("can't change to directory `" + t.path() + "/missing'."),
-            std::string::npos)
-      << stderr_;
+  EXPECT_THAT(flat_, HasSubstr("can't change to directory `" + t.path() + "/missing'.")) << stderr_;
 }
 
 TEST_F(CommandLine, ComponentCodeDefaultsToTheProductCode) {
@@ -227,9 +213,8 @@ TEST_F(CommandLine, ComponentCodeDefaultsToTheProductCode) {
   ASSERT_EQ(parse({"-d", t.path(), "-P", "MyProd", "-V", "1", "-D", "d"}), -1);
   verify();
   EXPECT_EQ(*opts.cmpntcode, "myprod");
-  EXPECT_NE(flat_.find("INFO: using base directory `" + t.path() + "'.\n"), std::string::npos)
-      << stderr_;
-  EXPECT_NE(flat_.find("INFO: using dist directory `" + t.path() + "/dist'.\n"), std::string::npos);
+  EXPECT_THAT(flat_, HasSubstr("INFO: using base directory `" + t.path() + "'.\n")) << stderr_;
+  EXPECT_THAT(flat_, HasSubstr("INFO: using dist directory `" + t.path() + "/dist'.\n"));
 }
 
 TEST_F(CommandLine, PreparationSwitchesFromTheList) {
@@ -266,9 +251,9 @@ TEST_F(CommandLine, ControlFileChecks) {
   SetUp();
   ASSERT_EQ(parse({"-p", t / "none.ctl", "-d", t.path(), "-P", "P", "-V", "1", "-D", "d"}), -1);
   EXPECT_EQ(verify(), 1);
-  EXPECT_NE(stderr_.find("\nfopen: No such file or directory\n"), std::string::npos) << stderr_;
-  EXPECT_NE(flat_.find("cannot open control file `" + t.path() + "/none.ctl' for reading."),
-            std::string::npos);
+  EXPECT_THAT(stderr_, HasSubstr("\nfopen: No such file or directory\n"));
+  EXPECT_THAT(flat_,
+              HasSubstr("cannot open control file `" + t.path() + "/none.ctl' for reading."));
 }
 
 TEST_F(CommandLine, RelativeControlFileIsTakenFromTheStartDirectory) {
@@ -280,7 +265,7 @@ TEST_F(CommandLine, RelativeControlFileIsTakenFromTheStartDirectory) {
   EXPECT_EQ(*opts.ctlfile, t / "ctl/my.cf");
   // The checks enter the dist directory; the file is still found.
   EXPECT_EQ(verify(), -1) << stderr_;
-  EXPECT_EQ(flat_.find("control file"), std::string::npos) << stderr_;
+  EXPECT_THAT(flat_, Not(HasSubstr("control file"))) << stderr_;
   SetUp();
   ASSERT_EQ(parse({"--control-file="}), -1);
   EXPECT_EQ(*opts.ctlfile, "");

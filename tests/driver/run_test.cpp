@@ -1,6 +1,7 @@
 // Whole runs of the installed program names: the usage report, statuses,
 // the dist-directory checks and the warning/error decision; and the state
 // every run starts from.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -15,18 +16,19 @@
 #include "model/settings.hpp"
 #include "prep/autoprep.hpp"
 #include "prep/tessel.hpp"
+#include "support/fresh_run.hpp"
 #include "support/testutil.hpp"
 
 namespace {
 
+using ::testing::HasSubstr;
+using ::testing::Not;
+using testutil::run_program;
 using testutil::RunOptions;
 using testutil::RunResult;
 using testutil::TempDir;
-using testutil::run_program;
 
-bool contains(const std::string& hay, const std::string& needle) {
-  return hay.find(needle) != std::string::npos;
-}
+using StartOfRun = FreshRun;
 
 const char* const kSynopsis80 =
     "Usage: mkxmlpkg -B NAME -d DIR -P PROD -C CMPNT -D STRING -V STRING [-p FILE]\n"
@@ -51,7 +53,7 @@ const char* const kSynopsis80 =
 
 // Every run begins from the state initialize_globals makes, whatever an
 // earlier run (or test) left behind in any subsystem.
-TEST(StartOfRun, EverySubsystemStartsAfresh) {
+TEST_F(StartOfRun, EverySubsystemStartsAfresh) {
   diag.errors = 3;
   get_uidnm(0);
   opts.fmode = 1;
@@ -81,17 +83,21 @@ TEST(UsageReport, LayoutAndVersions) {
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err.substr(0, std::string(kSynopsis80).size()), kSynopsis80);
-  EXPECT_TRUE(contains(r.err,
-                       "Corvane version: 2.1.0\n"
-                       "   Backend `kest' version: 1.1.0\n"
-                       "   Backend `pkgadd' version: 1.1.0\n"
-                       "   Backend `xml' version: 1.0.0\n"))
-      << r.err;
-  EXPECT_TRUE(contains(r.err, "Backend `kest' full usage:\n-h / --dont-harden-symlinks (optional)\n"));
-  EXPECT_TRUE(contains(r.err, "-E STRING / --vendor STRING (required)\n"));
-  EXPECT_TRUE(contains(r.err, "Backend `pkgadd' full usage:\n-U CATEGORY / --pkgadd-category CATEGORY (required)\n"));
+  EXPECT_THAT(r.err, HasSubstr("Corvane version: 2.1.0\n"
+                               "   Backend `kest' version: 1.1.0\n"
+                               "   Backend `pkgadd' version: 1.1.0\n"
+                               "   Backend `xml' version: 1.0.0\n"));
+  EXPECT_THAT(r.err,
+              HasSubstr("Backend `kest' full usage:\n-h / --dont-harden-symlinks (optional)\n"));
+  EXPECT_THAT(r.err, HasSubstr("-E STRING / --vendor STRING (required)\n"));
+  EXPECT_THAT(
+      r.err,
+      HasSubstr(
+          "Backend `pkgadd' full usage:\n-U CATEGORY / --pkgadd-category CATEGORY (required)\n"));
   // The -I help text keeps its own line ends and tabs.
-  EXPECT_TRUE(contains(r.err, "functions:\n        automan - do [not] automatically format manual pages\n")) << r.err;
+  EXPECT_THAT(
+      r.err,
+      HasSubstr("functions:\n        automan - do [not] automatically format manual pages\n"));
 }
 
 TEST(UsageReport, ColumnsFromTheEnvironment) {
@@ -107,7 +113,10 @@ TEST(UsageReport, ColumnsFromTheEnvironment) {
   std::string first = at132.substr(0, at132.find('\n'));
   EXPECT_GT(first.size(), 79u);
   EXPECT_LT(first.size(), 131u);
-  EXPECT_TRUE(contains(at132, "Usage: mkxmlpkg -B NAME -d DIR -P PROD -C CMPNT -D STRING -V STRING [-p FILE] [-f]"));
+  EXPECT_THAT(
+      at132,
+      HasSubstr(
+          "Usage: mkxmlpkg -B NAME -d DIR -P PROD -C CMPNT -D STRING -V STRING [-p FILE] [-f]"));
 }
 
 TEST(UsageReport, WrongCommandLinesEndWithStatusTwo) {
@@ -116,8 +125,10 @@ TEST(UsageReport, WrongCommandLinesEndWithStatusTwo) {
   EXPECT_EQ(r.err.rfind("ERROR: Unknown option: -e\nUsage: mkpkg", 0), 0u) << r.err;
   r = run_program("mkkest", {"-B", "xml", "-d"});
   EXPECT_EQ(r.status, 2);
-  EXPECT_TRUE(contains(testutil::unwrap(r.err), "INFO: auto-detected backend driver replaced by command line option.\n"));
-  EXPECT_TRUE(contains(testutil::unwrap(r.err), "ERROR: Option -d (directory) requires an argument.\nUsage: mkkest"));
+  EXPECT_THAT(testutil::unwrap(r.err),
+              HasSubstr("INFO: auto-detected backend driver replaced by command line option.\n"));
+  EXPECT_THAT(testutil::unwrap(r.err),
+              HasSubstr("ERROR: Option -d (directory) requires an argument.\nUsage: mkkest"));
 }
 
 TEST(ProgramNames, NoBackendWithoutAClaimingName) {
@@ -128,7 +139,7 @@ TEST(ProgramNames, NoBackendWithoutAClaimingName) {
   EXPECT_EQ(r.err, "\nERROR: no backend selected. Please use the -B option to select one.\n");
 }
 
-class DistRun : public ::testing::Test {
+class DistRun : public FreshRun {
  protected:
   RunResult run(std::vector<std::string> extra = {}, const char* prog = "mkxmlpkg") {
     std::vector<std::string> args{"-d", t.path(), "-P", "PROD", "-V", "1.0", "-D", "A product"};
@@ -143,15 +154,19 @@ TEST_F(DistRun, OnlyDirectoriesBecomePackages) {
   testutil::write_file(t / "dist/README", "plain file\n");
   testutil::write_file(t / "dist/tool-2.1/usr/bin/tool", "#!/bin/sh\n", 0755);
   RunResult r = run({"-W"});
-  EXPECT_TRUE(contains(testutil::unwrap(r.err), "INFO: found 1 package, totalling 1 file in 3 directories.\n")) << r.err;
-  EXPECT_FALSE(contains(testutil::unwrap(r.err), "HIDDEN"));
-  EXPECT_FALSE(contains(testutil::unwrap(r.err), "README"));
+  EXPECT_THAT(testutil::unwrap(r.err),
+              HasSubstr("INFO: found 1 package, totalling 1 file in 3 directories.\n"))
+      << r.err;
+  EXPECT_THAT(testutil::unwrap(r.err), Not(HasSubstr("HIDDEN")));
+  EXPECT_THAT(testutil::unwrap(r.err), Not(HasSubstr("README")));
 }
 
 TEST_F(DistRun, MissingDistDirectory) {
   RunResult r = run();
   EXPECT_EQ(r.status, 1);
-  EXPECT_TRUE(contains(testutil::unwrap(r.err), "ERROR: cant change to directory `" + t.path() + "/dist'.\n")) << r.err;
+  EXPECT_THAT(testutil::unwrap(r.err),
+              HasSubstr("ERROR: cant change to directory `" + t.path() + "/dist'.\n"))
+      << r.err;
 }
 
 TEST_F(DistRun, WarningsStopTheRunUnlessIgnored) {
@@ -159,17 +174,23 @@ TEST_F(DistRun, WarningsStopTheRunUnlessIgnored) {
   testutil::write_file(t / "dist/tool/usr/bin/core", "junk\n");
   RunResult r = run();
   EXPECT_EQ(r.status, 1);
-  EXPECT_TRUE(contains(testutil::unwrap(r.err), "INFO: 1 warning encountered during processing.\n")) << r.err;
-  EXPECT_TRUE(contains(testutil::unwrap(r.err),
-                       "ERROR: cannot continue until the warnings are resolved or the -W option is "
-                       "used.\n"));
-  EXPECT_TRUE(contains(testutil::unwrap(r.err), "INFO: 1 error encountered during processing. Cannot continue.\n"));
+  EXPECT_THAT(testutil::unwrap(r.err),
+              HasSubstr("INFO: 1 warning encountered during processing.\n"))
+      << r.err;
+  EXPECT_THAT(
+      testutil::unwrap(r.err),
+      HasSubstr("ERROR: cannot continue until the warnings are resolved or the -W option is "
+                "used.\n"));
+  EXPECT_THAT(testutil::unwrap(r.err),
+              HasSubstr("INFO: 1 error encountered during processing. Cannot continue.\n"));
   EXPECT_FALSE(testutil::exists(t / "PROD.xml"));
 
   r = run({"-W"});
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_TRUE(contains(testutil::unwrap(r.err), "INFO: 1 warning encountered during processing.\n"));
-  EXPECT_TRUE(contains(testutil::unwrap(r.err), "INFO: all done. Please review and edit the generated files.\n"));
+  EXPECT_THAT(testutil::unwrap(r.err),
+              HasSubstr("INFO: 1 warning encountered during processing.\n"));
+  EXPECT_THAT(testutil::unwrap(r.err),
+              HasSubstr("INFO: all done. Please review and edit the generated files.\n"));
   EXPECT_TRUE(testutil::exists(t / "PROD.xml"));
 }
 
@@ -178,7 +199,9 @@ TEST_F(DistRun, FlatModeScansDistAsOnePackage) {
   testutil::write_file(t / "dist/usr/lib/libt.so.1", "lib\n", 0755);
   RunResult r = run({"-f"});
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_TRUE(contains(testutil::unwrap(r.err), "INFO: found 1 package, totalling 2 files in 4 directories.\n")) << r.err;
+  EXPECT_THAT(testutil::unwrap(r.err),
+              HasSubstr("INFO: found 1 package, totalling 2 files in 4 directories.\n"))
+      << r.err;
 }
 
 // What print() writes must reach standard output; when it cannot, the run
@@ -200,16 +223,16 @@ TEST_F(DistRun, OutputThatCannotBeWrittenFailsTheRun) {
        {testutil::ChildSetup{.stdout_path = "/dev/full"}, testutil::ChildSetup{.close_stdout = true}}) {
     RunResult r = testutil::run_program_with("mkxmlpkg", args, setup);
     EXPECT_EQ(r.status, 1) << r.err;
-    EXPECT_TRUE(contains(r.err, failed)) << r.err;
-    EXPECT_FALSE(contains(r.err, "all done"));
+    EXPECT_THAT(r.err, HasSubstr(failed));
+    EXPECT_THAT(r.err, Not(HasSubstr("all done")));
     EXPECT_FALSE(testutil::exists(t / "PROD.xml"));
-    EXPECT_EQ(testutil::list_tree(t.path()).find(".PROD"), std::string::npos);
+    EXPECT_THAT(testutil::list_tree(t.path()), Not(HasSubstr(".PROD")));
   }
   // Nothing written, nothing lost: a closed standard output is no error then.
   testutil::write_file(t / "ctl", "\n");
   RunResult quiet = testutil::run_program_with("mkxmlpkg", args, {.close_stdout = true});
   EXPECT_EQ(quiet.status, 0) << quiet.err;
-  EXPECT_NE(testutil::read_file(t / "PROD.xml").find("<"), std::string::npos);
+  EXPECT_THAT(testutil::read_file(t / "PROD.xml"), HasSubstr("<"));
 }
 
 }  // namespace

@@ -10,20 +10,18 @@
 #include "model/index.hpp"
 #include "model/model.hpp"
 #include "model/settings.hpp"
+#include "support/fresh_run.hpp"
 
 namespace {
 
-class IndexTest : public ::testing::Test {
+class IndexTest : public FreshRun {
  protected:
   void SetUp() override {
-    diag = Diagnostics{};
-    reset_settings();
-    reset_model();
+    FreshRun::SetUp();
     opts.distdir = "/b/dist";
     opts.distdirlen = 7;
     pkg = new_package("/pkg", "d", "PKG", "", 0);
   }
-  void TearDown() override { reset_model(); }
 
   dfileptr_t file(const std::string& installed, std::uint64_t ino = 0) {
     dfileptr_t f = add_new_file("/b/dist/pkg" + installed, pkg, 0);

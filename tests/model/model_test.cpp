@@ -13,19 +13,15 @@
 #include "model/model.hpp"
 #include "model/settings.hpp"
 #include "support/capture.hpp"
+#include "support/fresh_run.hpp"
 #include "support/testutil.hpp"
 
 namespace {
 
-class ModelTest : public ::testing::Test {
+class ModelTest : public FreshRun {
  protected:
-  void SetUp() override { fresh(); }
-  void TearDown() override { fresh(); }
-  static void fresh() {
-    close_debug();
-    diag = Diagnostics{};
-    reset_settings();
-    reset_model();
+  void SetUp() override {
+    FreshRun::SetUp();
     opts.distdir = "/b/dist";
     opts.distdirlen = 7;
   }

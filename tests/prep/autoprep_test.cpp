@@ -1,11 +1,14 @@
 // The preparation walk: which files get which tool runs under which
 // requests, what the master switches and -I do, removed paths, links, the
 // progress lines; and a run of the real tools on compiled objects.
+#include <gmock/gmock.h>
+
 #include "prep_fixture.hpp"
 
 namespace {
 
 using preptest::PrepRun;
+using ::testing::HasSubstr;
 using testutil::make_symlink;
 using testutil::write_file;
 
@@ -134,7 +137,7 @@ TEST_F(PrepRun, ManualPageAndInfoDirectoriesAreFormattedAndCompressed) {
             "texinfo/ 0755\n"
             "texinfo/y.info.gz 0644\n");
   std::string page = preptest::shell_output("gzip -dc " + dist + "/pkg/usr/man/cat1/x.1.Z");
-  EXPECT_NE(page.find("x - a page"), std::string::npos) << page;
+  EXPECT_THAT(page, HasSubstr("x - a page"));
   EXPECT_EQ(diag.errors, 0);
 }
 
@@ -150,7 +153,7 @@ TEST_F(PrepRun, MasterSwitchAndFailedDirectoriesWithAControlFile) {
   EXPECT_EQ(prepare(-1, 1, 0),
             "   Formatting man pages in pkg/man/man1 ... done (failed with -9)\n"
             "   Formatting man pages in pkg/man/man2 ... done\n");
-  EXPECT_NE(err.text().find("This confuses me."), std::string::npos);
+  EXPECT_THAT(err.text(), HasSubstr("This confuses me."));
   EXPECT_TRUE(testutil::exists(dist + "/pkg/info/x.info"));
   EXPECT_TRUE(testutil::exists(dist + "/pkg/man/cat2/d.2.Z"));
   EXPECT_EQ(diag.errors, 1);

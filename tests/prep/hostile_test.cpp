@@ -2,6 +2,8 @@
 // preparation writes, names that are shell code, special files, broken
 // tools. Nothing outside the tree may change, no name may run, and no
 // failure may pass for success.
+#include <gmock/gmock.h>
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,6 +15,8 @@
 
 namespace {
 
+using ::testing::HasSubstr;
+using ::testing::Not;
 using testutil::list_tree;
 using testutil::make_symlink;
 using testutil::read_file;
@@ -20,9 +24,10 @@ using testutil::run_program;
 using testutil::RunOptions;
 using testutil::write_file;
 
-class HostileTree : public ::testing::Test {
+class HostileTree : public FreshRun {
  protected:
   void SetUp() override {
+    FreshRun::SetUp();
     write_file(tool, "#!/bin/sh\nprintf '%s\\n' \"$*\" >> " + shell_word(tmp / "tools.log") + "\n", 0755);
   }
 
@@ -104,7 +109,7 @@ TEST_F(HostileTree, CatDirectoriesLinkedOutOfTheTreeAreRefused) {
             "   Formatting man pages in pkg/usr/share/man/man4 ... done (failed with -12)\n");
   for (const char* n : {"1", "2", "4"}) {
     std::string line = "ERROR: directory `" + man + "/cat" + n + "' is a symbolic link; not prepared.\n";
-    EXPECT_NE(r.err.find(line), std::string::npos) << line << r.err;
+    EXPECT_THAT(r.err, HasSubstr(line)) << line << r.err;
   }
   EXPECT_EQ(snapshot(outside), before);
   EXPECT_EQ(read_file(man + "/man1/x.1"), ".TH X 1\n");
@@ -143,7 +148,7 @@ TEST_F(HostileTree, DirectoriesNamedByTheControlFileMustBeRealAndInsideTheTree) 
         "ERROR: directory `" + outside + "/lib/man/man2" + outside_tree,
         "ERROR: directory `" + dist + "/pkg/info' is a symbolic link; not prepared.\n",
         "ERROR: directory `" + dist + "/pkg/usr/lib/info" + outside_tree}) {
-    EXPECT_NE(r.err.find(line), std::string::npos) << line << r.err;
+    EXPECT_THAT(r.err, HasSubstr(line)) << line << r.err;
   }
   EXPECT_EQ(snapshot(outside), before);
   EXPECT_EQ(list_tree(dist + "/pkg/usr/man"),
@@ -172,7 +177,7 @@ TEST_F(HostileTree, NamesThatAreShellCodeRunNothing) {
   EXPECT_EQ(r.out,
             "   Compressing info pages in pkg/usr/info ... done\n"
             "   Formatting man pages in pkg/usr/man/man1 ... done\n");
-  EXPECT_EQ(r.err.find("ERROR: command"), std::string::npos) << r.err;
+  EXPECT_THAT(r.err, Not(HasSubstr("ERROR: command")));
   EXPECT_FALSE(canary());
   EXPECT_EQ(tool_log(), expected_log);
   for (const std::string& n : names) {
@@ -190,9 +195,8 @@ TEST_F(HostileTree, NamesThatAreShellCodeRunNothing) {
   r = run({"-p", tmp / "prod.ctl"});
   EXPECT_FALSE(canary());
   std::string log = tool_log();
-  EXPECT_NE(log.find("mcs -a it's'; touch CANARY; '$(touch CANARY)`touch CANARY` " + dist + "/pkg/bin/-dash\n"),
-            std::string::npos)
-      << log;
+  EXPECT_THAT(log, HasSubstr("mcs -a it's'; touch CANARY; '$(touch CANARY)`touch CANARY` " + dist +
+                             "/pkg/bin/-dash\n"));
 }
 
 // A broken tool or a page that formats to nothing must fail the run, and
@@ -202,9 +206,8 @@ TEST_F(HostileTree, BrokenToolsAndEmptyPagesFailTheRun) {
   auto r = run({"-I", "automan"});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "   Formatting man pages in pkg/usr/man/man1 ... done (failed with -10)\n");
-  EXPECT_NE(r.err.find("\nERROR: command `" + default_fmtcmd() + " man1/x.1 2> /dev/null' produced no output.\n"),
-            std::string::npos)
-      << r.err;
+  EXPECT_THAT(r.err, HasSubstr("\nERROR: command `" + default_fmtcmd() +
+                               " man1/x.1 2> /dev/null' produced no output.\n"));
   EXPECT_EQ(list_tree(dist + "/pkg/usr/man"), "cat1/ 0755\nman1/ 0755\nman1/x.1 0644\n");
   EXPECT_EQ(read_file(dist + "/pkg/usr/man/man1/x.1"), ".so man1/gone.1\n");
   std::remove((dist + "/pkg/usr/man/man1/x.1").c_str());
@@ -215,19 +218,19 @@ TEST_F(HostileTree, BrokenToolsAndEmptyPagesFailTheRun) {
   const std::string prog = dist + "/pkg/bin/prog", script = dist + "/pkg/bin/script";
   r = run({"-I", "autostrip"}, {{"CORVANE_STRIPCMD", "false"}});
   EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("ERROR: command `false " + prog + " > /dev/null 2>&1' returned 1.\n"), std::string::npos)
-      << r.err;
-  EXPECT_EQ(r.err.find(script + " >"), std::string::npos) << r.err;
+  EXPECT_THAT(r.err,
+              HasSubstr("ERROR: command `false " + prog + " > /dev/null 2>&1' returned 1.\n"));
+  EXPECT_THAT(r.err, Not(HasSubstr(script + " >")));
   r = run({"-I", "autostrip"}, {{"CORVANE_STRIPCMD", "/nonexistent/strip"}});
   EXPECT_EQ(r.status, 1);
   for (const std::string& f : {prog, script}) {
     std::string line = "ERROR: command `/nonexistent/strip " + f + " > /dev/null 2>&1' returned 127.\n";
-    EXPECT_NE(r.err.find(line), std::string::npos) << line << r.err;
+    EXPECT_THAT(r.err, HasSubstr(line)) << line << r.err;
   }
   r = run({"-I", "autostrip"}, {{"CORVANE_MCSCMD", "exit 1;"}});
   EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("ERROR: command `exit 1; -d " + prog + " > /dev/null 2>&1' returned 1.\n"), std::string::npos)
-      << r.err;
+  EXPECT_THAT(r.err,
+              HasSubstr("ERROR: command `exit 1; -d " + prog + " > /dev/null 2>&1' returned 1.\n"));
 }
 
 // Fifos are never opened (the run would wait forever); unreadable

@@ -10,9 +10,10 @@ using preptest::has_section;
 using testutil::run_program;
 using testutil::TempDir;
 
-class Mcs : public ::testing::Test {
+class Mcs : public FreshRun {
  protected:
   void SetUp() override {
+    FreshRun::SetUp();
     ASSERT_TRUE(compile("int f(int x) { return x + 1; }\n", "-c", obj));
     ASSERT_TRUE(compile("int g(int x) { return x - 1; }\n", "-c", tmp / "g.o"));
     gcc_comment = comments(obj);

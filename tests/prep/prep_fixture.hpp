@@ -17,6 +17,7 @@
 #include "prep/shellcmd.hpp"
 #include "prep/tessel.hpp"
 #include "support/capture.hpp"
+#include "support/fresh_run.hpp"
 #include "support/testutil.hpp"
 
 namespace preptest {
@@ -60,15 +61,11 @@ inline std::string comments(const std::string& path) {
 }
 
 /// A fresh preparation run over base/dist; the tools only log their arguments.
-class PrepRun : public ::testing::Test {
+class PrepRun : public FreshRun {
  protected:
   void SetUp() override {
-    diag = Diagnostics{};
+    FreshRun::SetUp();
     diag.columns = 1000;
-    reset_settings();
-    reset_model();
-    autoprep_state = Autoprep{};
-    manfmt = corvane_formatter();
     opts.basedir = tmp.path();
     opts.distdir = dist;
     opts.distdirlen = dist.size();
@@ -85,7 +82,7 @@ class PrepRun : public ::testing::Test {
       if (old) setenv(name.c_str(), old->c_str(), 1);
       else unsetenv(name.c_str());
     }
-    autoprep_state = Autoprep{};
+    FreshRun::TearDown();
   }
 
   void set_env(const std::string& name, const std::string& value) {

@@ -9,9 +9,10 @@ using testutil::run_program;
 using testutil::RunOptions;
 using testutil::write_file;
 
-class PrepRunE2E : public ::testing::Test {
+class PrepRunE2E : public FreshRun {
  protected:
   void SetUp() override {
+    FreshRun::SetUp();
     write_file(tmp / "tool.sh", "#!/bin/sh\nprintf '%s\\n' \"$*\" >> " + tmp / "tools.log" + "\n", 0755);
     write_file(tmp / "dist/pkg/usr/bin/prog", "exe", 0755);
     write_file(tmp / "dist/pkg/usr/man/man1/prog.1", ".TH PROG 1\n.SH NAME\nprog \\- a program\n");

@@ -10,6 +10,8 @@ using testutil::list_tree;
 using testutil::TempDir;
 using testutil::write_file;
 
+using InfoDirectory = FreshRun;
+
 TEST(InfoFile, RecognisedByMakeinfoMarksOrNodeSeparatorsInTheFirst8K) {
   TempDir tmp;
   auto info = [&](const std::string& text) {
@@ -31,7 +33,7 @@ TEST(InfoFile, RecognisedByMakeinfoMarksOrNodeSeparatorsInTheFirst8K) {
   EXPECT_FALSE(is_infofile(tmp.path().c_str()));
 }
 
-TEST(InfoDirectory, InfoFilesAreGzippedAndEverythingElseStays) {
+TEST_F(InfoDirectory, InfoFilesAreGzippedAndEverythingElseStays) {
   TempDir tmp;
   std::string dir = tmp / "info";
   write_file(dir + "/x.info", "This is x.info, produced by makeinfo version 6.8.\n\x1f\nIndirect:\n");
@@ -60,13 +62,12 @@ TEST(InfoDirectory, InfoFilesAreGzippedAndEverythingElseStays) {
   EXPECT_EQ(list_tree(dir), after);
 }
 
-TEST(InfoDirectory, FailuresEndTheRunOrReturnMinusOne) {
+TEST_F(InfoDirectory, FailuresEndTheRunOrReturnMinusOne) {
   TempDir tmp;
   write_file(tmp / "file", "not a directory\n");
   EXPECT_EQ(texi_directory((tmp / "file").c_str()), -1);
 
   testutil::CaptureFd err;
-  diag = Diagnostics{};
   diag.columns = 1000;  // one line per message
   int status = -1;
   try {
@@ -93,12 +94,10 @@ TEST(InfoDirectory, FailuresEndTheRunOrReturnMinusOne) {
 
 // A name with dots and control characters in it is shown whole and safe:
 // never split at its dots, and no byte of it reaches the terminal raw.
-TEST(InfoDirectory, NamesInMessagesAreKeptWholeAndEscaped) {
+TEST_F(InfoDirectory, NamesInMessagesAreKeptWholeAndEscaped) {
   TempDir tmp;
   const std::string odd = tmp / "a\x1b[2J/../../..";
-  reset_settings();
   testutil::CaptureFd err;
-  diag = Diagnostics{};
   int status = -1;
   try {
     texi_directory(odd.c_str());

@@ -11,6 +11,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -19,22 +20,22 @@
 #include <vector>
 
 #include "common/fileio.hpp"
+#include "support/fresh_run.hpp"
 #include "support/testutil.hpp"
 
 namespace {
 
+using ::testing::HasSubstr;
+using ::testing::Not;
 using testutil::RunResult;
 using testutil::write_file;
 
-bool contains(const std::string& hay, const std::string& needle) {
-  return hay.find(needle) != std::string::npos;
-}
-
 const char* const kPrograms[] = {"mkxmlpkg", "mkpkg", "mkkest"};
 
-class HostileTree : public ::testing::Test {
+class HostileTree : public FreshRun {
  protected:
   void SetUp() override {
+    FreshRun::SetUp();
     testutil::make_dirs(base + "/input");
     write_file(outside + "/canary", "canary\n");
     testutil::make_dirs(outside + "/dir");
@@ -59,7 +60,7 @@ class HostileTree : public ::testing::Test {
   void expect_survived(const std::string& prog, const RunResult& r) {
     EXPECT_TRUE(r.status == 0 || r.status == 1) << prog << " ended with " << r.status << "\n" << r.err;
     for (const char* report : {"AddressSanitizer", "LeakSanitizer", "runtime error:"})
-      EXPECT_FALSE(contains(r.err, report)) << prog << "\n" << r.err;
+      EXPECT_THAT(r.err, Not(HasSubstr(report))) << prog << "\n" << r.err;
     EXPECT_EQ(testutil::read_file(outside + "/canary"), "canary\n");
     EXPECT_EQ(outside_state(), before) << prog;
   }
@@ -92,7 +93,7 @@ TEST_F(HostileTree, NamesThatAreShellOrFormatSyntax) {
   for (const char* prog : kPrograms) {
     RunResult r = run(prog);
     expect_survived(prog, r);
-    EXPECT_TRUE(contains(r.err, "processing new package")) << prog << "\n" << r.err;
+    EXPECT_THAT(r.err, HasSubstr("processing new package")) << prog << "\n" << r.err;
     for (const char* made : {"ticked", "substituted", "input/ticked", "dist/ticked"})
       EXPECT_FALSE(testutil::exists(base + "/" + made)) << prog << " " << made;
     // A name never splits a message: every report line begins with a
@@ -122,7 +123,7 @@ TEST_F(HostileTree, LinksOutOfTheTreeAreNeverFollowedIn) {
   for (const char* prog : kPrograms) {
     RunResult r = run(prog);
     expect_survived(prog, r);
-    EXPECT_TRUE(contains(r.err, "symbolic link `" + dist("p/usr/self") + "' points to")) << r.err;
+    EXPECT_THAT(r.err, HasSubstr("symbolic link `" + dist("p/usr/self") + "' points to"));
   }
 }
 
@@ -162,7 +163,7 @@ TEST_F(HostileTree, SpecialFilesAreNeverOpened) {
     RunResult r = run(prog);
     expect_survived(prog, r);
     for (const std::string& sp : specials)
-      EXPECT_TRUE(contains(r.err, "' for `" + sp + "'.")) << prog << " " << sp << "\n" << r.err;
+      EXPECT_THAT(r.err, HasSubstr("' for `" + sp + "'.")) << prog << " " << sp << "\n" << r.err;
   }
   char events[4096];
   EXPECT_EQ(read(watch, events, sizeof events), -1) << "a special file was opened";
@@ -189,15 +190,13 @@ TEST_F(HostileTree, UnreadableDirectoriesFailTheirPackage) {
   expect_survived("mkxmlpkg", r);
   EXPECT_EQ(r.status, 1);
   const std::string denied = std::strerror(EACCES);
-  EXPECT_TRUE(contains(r.err, "chdir: " + denied + "\n\nERROR: could not change to directory `" +
-                                  dist("a/usr/secret") + "'.\n"))
-      << r.err;
-  EXPECT_TRUE(contains(r.err, "ERROR: package `A' failed to scan.\n"));
-  EXPECT_TRUE(contains(r.err, "opendir: " + denied + "\n\nERROR: failed to open directory `" +
-                                  dist("b/usr/noread") + "'.\n"))
-      << r.err;
-  EXPECT_TRUE(contains(r.err, "ERROR: package `B' failed to scan.\n"));
-  EXPECT_TRUE(contains(r.err, "INFO: processing new package: C : 1 file, 3 directories.\n"));
+  EXPECT_THAT(r.err, HasSubstr("chdir: " + denied + "\n\nERROR: could not change to directory `" +
+                               dist("a/usr/secret") + "'.\n"));
+  EXPECT_THAT(r.err, HasSubstr("ERROR: package `A' failed to scan.\n"));
+  EXPECT_THAT(r.err, HasSubstr("opendir: " + denied + "\n\nERROR: failed to open directory `" +
+                               dist("b/usr/noread") + "'.\n"));
+  EXPECT_THAT(r.err, HasSubstr("ERROR: package `B' failed to scan.\n"));
+  EXPECT_THAT(r.err, HasSubstr("INFO: processing new package: C : 1 file, 3 directories.\n"));
   EXPECT_FALSE(testutil::exists(base + "/PRD.xml"));
 }
 

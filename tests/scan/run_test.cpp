@@ -1,25 +1,25 @@
 // Whole mkxmlpkg runs over small dist trees: the per-package progress
 // lines, the scan's and the assembly's reports and the exit statuses.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "support/fresh_run.hpp"
 #include "support/testutil.hpp"
 
 namespace {
 
+using ::testing::HasSubstr;
+using ::testing::Not;
+using testutil::make_symlink;
 using testutil::RunResult;
 using testutil::TempDir;
-using testutil::make_symlink;
 using testutil::unwrap;
 using testutil::write_file;
 
-bool contains(const std::string& hay, const std::string& needle) {
-  return hay.find(needle) != std::string::npos;
-}
-
-class ScanRun : public ::testing::Test {
+class ScanRun : public FreshRun {
  protected:
   RunResult run(std::vector<std::string> extra = {}) {
     std::vector<std::string> args{"-W", "-d", t.path(), "-P", "P", "-V", "1", "-D", "d"};
@@ -38,11 +38,9 @@ TEST_F(ScanRun, EachPackageGetsOneProgressLine) {
   make_symlink("libx.so.1", dist("libx/usr/lib/libx.so"));
   RunResult r = run();
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_TRUE(contains(r.err,
-                       "INFO: processing new package: LIBX : 2 files, 3 directories.\n"
-                       "INFO: processing new package: TOOL : 1 file, 3 directories.\n"))
-      << r.err;
-  EXPECT_TRUE(contains(r.err, "INFO: found 2 packages, totalling 3 files in 6 directories.\n"));
+  EXPECT_THAT(r.err, HasSubstr("INFO: processing new package: LIBX : 2 files, 3 directories.\n"
+                               "INFO: processing new package: TOOL : 1 file, 3 directories.\n"));
+  EXPECT_THAT(r.err, HasSubstr("INFO: found 2 packages, totalling 3 files in 6 directories.\n"));
   EXPECT_TRUE(testutil::exists(t / "P.xml"));
 }
 
@@ -53,21 +51,20 @@ TEST_F(ScanRun, BadEntriesAreReportedAndTheRunStops) {
   make_symlink("loop", dist("p/usr/bin/loop"));
   RunResult r = run();
   EXPECT_EQ(r.status, 1);
-  EXPECT_TRUE(contains(r.err, "INFO: processing new package: EMPTY : 0 files, 1 directory.\n")) << r.err;
-  EXPECT_TRUE(contains(r.err, "WARNING: package `EMPTY' has no files.\n"));
-  EXPECT_TRUE(contains(r.err, "ERROR: package `EMPTY' has no directories.\n"));
-  EXPECT_TRUE(contains(r.err, "ERROR: could not stat `" + dist("p/usr/bin/nowhere") +
-                                  "', which is what the symbolic link `" +
-                                  dist("p/usr/bin/dangling") + "' points to.\n"));
-  EXPECT_TRUE(contains(r.err, "ERROR: could not stat `" + dist("p/usr/bin/loop") +
-                                  "', which is what the symbolic link `" + dist("p/usr/bin/loop") +
-                                  "' points to."))
-      << r.err;
+  EXPECT_THAT(r.err, HasSubstr("INFO: processing new package: EMPTY : 0 files, 1 directory.\n"));
+  EXPECT_THAT(r.err, HasSubstr("WARNING: package `EMPTY' has no files.\n"));
+  EXPECT_THAT(r.err, HasSubstr("ERROR: package `EMPTY' has no directories.\n"));
+  EXPECT_THAT(r.err, HasSubstr("ERROR: could not stat `" + dist("p/usr/bin/nowhere") +
+                               "', which is what the symbolic link `" + dist("p/usr/bin/dangling") +
+                               "' points to.\n"));
+  EXPECT_THAT(r.err, HasSubstr("ERROR: could not stat `" + dist("p/usr/bin/loop") +
+                               "', which is what the symbolic link `" + dist("p/usr/bin/loop") +
+                               "' points to."));
   // The errors come between the progress line and its end.
-  EXPECT_TRUE(contains(r.err, "INFO: processing new package: P"));
-  EXPECT_TRUE(contains(r.err, ": 1 file, 3 directories.\n"));
+  EXPECT_THAT(r.err, HasSubstr("INFO: processing new package: P"));
+  EXPECT_THAT(r.err, HasSubstr(": 1 file, 3 directories.\n"));
   // The run stops after the scan: no assembly, no output.
-  EXPECT_FALSE(contains(r.err, "all done"));
+  EXPECT_THAT(r.err, Not(HasSubstr("all done")));
   EXPECT_FALSE(testutil::exists(t / "P.xml"));
 }
 
@@ -77,12 +74,11 @@ TEST_F(ScanRun, NamesNeverSplitAMessageNorReachTheTerminal) {
   make_symlink("nowhere", dist("p/usr/bin/" + bad));
   RunResult r = run();
   EXPECT_EQ(r.status, 1);
-  EXPECT_TRUE(contains(r.err, "ERROR: could not stat `" + dist("p/usr/bin/nowhere") +
-                                  "', which is what the symbolic link `" +
-                                  dist("p/usr/bin/bad\\n\\x1b[2Jname") + "' points to."))
-      << r.err;
-  EXPECT_EQ(r.err.find('\x1b'), std::string::npos);
-  EXPECT_FALSE(contains(r.err, "bad\n"));
+  EXPECT_THAT(r.err, HasSubstr("ERROR: could not stat `" + dist("p/usr/bin/nowhere") +
+                               "', which is what the symbolic link `" +
+                               dist("p/usr/bin/bad\\n\\x1b[2Jname") + "' points to."));
+  EXPECT_THAT(r.err, Not(HasSubstr("\x1b")));
+  EXPECT_THAT(r.err, Not(HasSubstr("bad\n")));
 }
 
 TEST_F(ScanRun, LinkToARemovedTargetIsReportedWithBothPathsWhole) {
@@ -91,8 +87,8 @@ TEST_F(ScanRun, LinkToARemovedTargetIsReportedWithBothPathsWhole) {
   write_file(t / "ctl", "package(\"/p\", \"Package P\", \"P\") { remove(\"/usr/lib/libx.so.1\"); }\n");
   RunResult r = run({"-p", t / "ctl"});
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_TRUE(contains(r.err, "Link : " + dist("p/usr/lib/libx.so") + " ")) << r.err;
-  EXPECT_TRUE(contains(r.err, "Target: " + dist("p/usr/lib/libx.so.1") + " ")) << r.err;
+  EXPECT_THAT(r.err, HasSubstr("Link : " + dist("p/usr/lib/libx.so") + " "));
+  EXPECT_THAT(r.err, HasSubstr("Target: " + dist("p/usr/lib/libx.so.1") + " "));
 }
 
 TEST_F(ScanRun, OnlyCoreDumpsAreCalledCoreFiles) {
@@ -101,9 +97,9 @@ TEST_F(ScanRun, OnlyCoreDumpsAreCalledCoreFiles) {
   write_file(dist("p/var/tmp/core.4711"), "dump");
   RunResult r = run();
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_TRUE(contains(r.err, "WARNING: core file `/var/tmp/core.4711' in package `P'.\n")) << r.err;
-  EXPECT_FALSE(contains(r.err, "core.5.gz'"));
-  EXPECT_FALSE(contains(r.err, "core.txt'"));
+  EXPECT_THAT(r.err, HasSubstr("WARNING: core file `/var/tmp/core.4711' in package `P'.\n"));
+  EXPECT_THAT(r.err, Not(HasSubstr("core.5.gz'")));
+  EXPECT_THAT(r.err, Not(HasSubstr("core.txt'")));
 }
 
 TEST_F(ScanRun, SubpackageLoopInTheControlFileIsAnError) {
@@ -113,10 +109,9 @@ TEST_F(ScanRun, SubpackageLoopInTheControlFileIsAnError) {
                         "package(\"/b\", \"Package B\", \"B\") { subpackage(\"A\"); }\n");
   RunResult r = run({"-p", t / "ctl"});
   EXPECT_EQ(r.status, 1);
-  EXPECT_TRUE(contains(r.err, "INFO: processing package: A : 1 file, 3 directories.\n")) << r.err;
-  EXPECT_TRUE(contains(r.err, "ERROR: package `B' declares package `A' as a subpackage, but that "
-                              "makes `A' a subpackage of itself.\n"))
-      << r.err;
+  EXPECT_THAT(r.err, HasSubstr("INFO: processing package: A : 1 file, 3 directories.\n"));
+  EXPECT_THAT(r.err, HasSubstr("ERROR: package `B' declares package `A' as a subpackage, but that "
+                               "makes `A' a subpackage of itself.\n"));
   EXPECT_FALSE(testutil::exists(t / "P.xml"));
 }
 

@@ -18,6 +18,7 @@
 #include "scan/postproc.hpp"
 #include "scan/scan.hpp"
 #include "support/capture.hpp"
+#include "support/fresh_run.hpp"
 #include "support/testutil.hpp"
 
 namespace scantest {
@@ -93,17 +94,13 @@ inline std::string squash(const std::string& s) {
   return r;
 }
 
-class ScanTest : public ::testing::Test {
+// The scan changes the working directory and points the registry at the
+// fixture's backend; FreshRun puts both back.
+class ScanTest : public FreshRun {
  protected:
   void SetUp() override {
-    char* cwd = getcwd(nullptr, 0);
-    saved_cwd_ = cwd ? cwd : "/";
-    free(cwd);
-    close_debug();
-    diag = Diagnostics{};
+    FreshRun::SetUp();
     diag.columns = 100000;
-    reset_settings();
-    reset_model();
     replies = Replies{};
     be = backend{};
     be.name = "test";
@@ -131,11 +128,6 @@ class ScanTest : public ::testing::Test {
     opts.description = "Product";
     testutil::make_dirs(dist());
   }
-  void TearDown() override {
-    registry.backptr = nullptr;
-    if (chdir(saved_cwd_.c_str()) != 0) ADD_FAILURE() << "cannot return to " << saved_cwd_;
-  }
-
   std::string dist() const { return *opts.distdir; }
   std::string dist(const std::string& rel) const { return *opts.distdir + "/" + rel; }
 
@@ -187,9 +179,6 @@ class ScanTest : public ::testing::Test {
 
   testutil::TempDir tmp;
   backend be;
-
- private:
-  std::string saved_cwd_;
 };
 
 }  // namespace scantest

@@ -26,25 +26,6 @@ namespace testutil {
 
 namespace {
 
-void remove_tree(const std::string& path) {
-  struct stat st;
-  if (lstat(path.c_str(), &st) != 0) return;
-  if (S_ISDIR(st.st_mode)) {
-    chmod(path.c_str(), 0700);
-    if (DIR* d = opendir(path.c_str())) {
-      while (struct dirent* e = readdir(d)) {
-        std::string n = e->d_name;
-        if (n == "." || n == "..") continue;
-        remove_tree(path + "/" + n);
-      }
-      closedir(d);
-    }
-    rmdir(path.c_str());
-  } else {
-    unlink(path.c_str());
-  }
-}
-
 void list_into(const std::string& root, const std::string& rel, std::vector<std::string>& out) {
   std::string full = rel.empty() ? root : root + "/" + rel;
   DIR* d = opendir(full.c_str());
@@ -90,7 +71,21 @@ TempDir::TempDir() {
   path_ = realpath(tmpl.c_str(), real) ? real : tmpl;
 }
 
-TempDir::~TempDir() { remove_tree(path_); }
+// A test may leave a tree deeper, or with paths longer, than a path can
+// name, also when an assertion ended it early.
+TempDir::~TempDir() { remove_deep_tree(path_); }
+
+ScratchDir::ScratchDir(const std::string& where) : path_(where) {
+  std::string shm = "/dev/shm/corvane-scratch-XXXXXX";
+  if (access("/dev/shm", W_OK) == 0 && mkdtemp(shm.data())) {
+    path_ = shm;
+    make_symlink(path_, where);
+  } else {
+    make_dirs(path_);
+  }
+}
+
+ScratchDir::~ScratchDir() { remove_deep_tree(path_); }
 
 void make_dirs(const std::string& path, mode_t mode) {
   std::string cur;

@@ -27,6 +27,23 @@ class TempDir {
   std::string path_;
 };
 
+/// A directory for a large tree: in memory (/dev/shm) when the machine
+/// offers it, where a disk would take far longer to make and remove the
+/// entries than the program takes to read them, with a symbolic link to it
+/// at `where`; otherwise `where` itself. Removed with everything in it, at
+/// any depth, when the object goes, even when an assertion failed.
+class ScratchDir {
+ public:
+  explicit ScratchDir(const std::string& where);
+  ~ScratchDir();
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
 /// Writes `content` to `path` (creating parent directories) with `mode`.
 void write_file(const std::string& path, const std::string& content, mode_t mode = 0644);
 /// Creates `path` and its parents.
@@ -47,12 +64,13 @@ struct RunResult {
   std::string err;  ///< standard error
 };
 
-/// Options of one program run.
+/// Options of one program run. Every member has an initializer, so that a
+/// designated initializer names only the members it sets.
 struct RunOptions {
-  std::string cwd;                            ///< working directory ("" = inherit)
-  std::map<std::string, std::string> env;     ///< added to (or replacing in) the environment
-  std::vector<std::string> unset;             ///< removed from the environment
-  std::string input;                          ///< standard input
+  std::string cwd{};                         ///< working directory ("" = inherit)
+  std::map<std::string, std::string> env{};  ///< added to (or replacing in) the environment
+  std::vector<std::string> unset{};          ///< removed from the environment
+  std::string input{};                       ///< standard input
 };
 
 /// Runs the built program `name` (corvane, mkxmlpkg, mkkest, mkpkg,
@@ -109,7 +127,7 @@ namespace testutil {
 
 /// What run_program_with changes in the child before the program starts.
 struct ChildSetup {
-  std::string stdout_path;    ///< standard output goes to this file ("" = captured as usual)
+  std::string stdout_path{};  ///< standard output goes to this file ("" = captured as usual)
   bool close_stdout = false;  ///< standard output closed
   bool as_nobody = false;     ///< run as the user nobody (needs root)
 };

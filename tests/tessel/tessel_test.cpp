@@ -1,6 +1,7 @@
 // The manual-page formatter on small section directories: what the
 // directories hold afterwards, what the pages hold, and the result codes
 // with their messages; and the tessel program around it.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <sys/socket.h>
@@ -19,10 +20,12 @@
 #include "prep/shellcmd.hpp"
 #include "prep/tessel.hpp"
 #include "support/capture.hpp"
+#include "support/fresh_run.hpp"
 #include "support/testutil.hpp"
 
 namespace {
 
+using ::testing::HasSubstr;
 using testutil::list_tree;
 using testutil::make_hardlink;
 using testutil::make_symlink;
@@ -46,17 +49,16 @@ std::string uncompressed(const std::string& path) {
   return out;
 }
 
-class Formatter : public ::testing::Test {
+class Formatter : public FreshRun {
  protected:
   void SetUp() override {
-    diag = Diagnostics{};
+    FreshRun::SetUp();
     diag.columns = 1000;
     manfmt = default_formatter();
     manfmt.fmtcmd = kMarkFormat;
     man1 = tmp / "usr/man/man1";
     testutil::make_dirs(man1);
   }
-  void TearDown() override { manfmt = default_formatter(); }
 
   int format() { return tessel_directory(man1.c_str()); }
   /// The expected tree when man1 and cat1 both hold exactly `entries`.
@@ -290,8 +292,10 @@ TEST(IncludePage, OnlyOneSoLineNamingThisSectionMakesAnIncludePage) {
   EXPECT_EQ(tessel_isso(tmp / "fifo", "man1").value_or("<none>"), "<none>");
 }
 
+using TreeBoundary = FreshRun;
+
 // The boundary is a whole path component: /base/dist2 is not inside /base/dist.
-TEST(TreeBoundary, InsideMeansTheDirectoryOrBelowIt) {
+TEST_F(TreeBoundary, InsideMeansTheDirectoryOrBelowIt) {
   EXPECT_TRUE(path_within("/base/dist", "/base/dist"));
   EXPECT_TRUE(path_within("/base/dist/pkg/man", "/base/dist"));
   EXPECT_FALSE(path_within("/base/dist2/man", "/base/dist"));
@@ -299,7 +303,6 @@ TEST(TreeBoundary, InsideMeansTheDirectoryOrBelowIt) {
   EXPECT_TRUE(path_within("/anything", "/"));
 
   TempDir tmp;
-  diag = Diagnostics{};
   diag.columns = 1000;
   testutil::CaptureFd err;
   testutil::make_dirs(tmp / "dist/pkg/man");
@@ -468,7 +471,7 @@ TEST(TesselProgram, UnreadableDirectoriesAndPagesFailWithStatusOne) {
     if (!r) GTEST_SKIP() << "cannot run tessel as an unprivileged user";
     EXPECT_EQ(r->status, 1) << c.dir;
     EXPECT_EQ(r->out, c.out);
-    EXPECT_NE(r->err.find(c.err_part), std::string::npos) << r->err;
+    EXPECT_THAT(r->err, HasSubstr(c.err_part));
   }
   chmod((tmp / "usr/man/man1").c_str(), 0755);
   chmod((tmp / "usr/man/man3/z.3").c_str(), 0644);
@@ -484,9 +487,9 @@ TEST(TesselProgram, FormatsWithGroffAndShowsItsWarnings) {
   auto r = run_program("tessel", {"usr/man/man1"}, options(tmp.path()));
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, "");
-  EXPECT_NE(r.err.find("warning: numeric expression expected"), std::string::npos) << r.err;
+  EXPECT_THAT(r.err, HasSubstr("warning: numeric expression expected"));
   std::string page = uncompressed(tmp / "usr/man/cat1/ls.1.Z");
-  EXPECT_NE(page.find("ls - list directory contents"), std::string::npos) << page;
+  EXPECT_THAT(page, HasSubstr("ls - list directory contents"));
   EXPECT_EQ(uncompressed(tmp / "usr/man/man1/ls.1.Z"),
             ".TH LS 1\n.SH NAME\nls \\- list directory contents\n.ne x\n");
 }

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "support/fresh_run.hpp"
 #include "support/testutil.hpp"
 
 namespace {
@@ -32,9 +33,12 @@ std::string squeeze(const std::string& text) {
   return ::testing::AssertionFailure() << "missing:\n" << part << "\nin:\n" << text;
 }
 
-class MkKest : public ::testing::Test {
+class MkKest : public FreshRun {
  protected:
-  void SetUp() override { testutil::make_dirs(tmp / "input"); }
+  void SetUp() override {
+    FreshRun::SetUp();
+    testutil::make_dirs(tmp / "input");
+  }
 
   /// Writes `content` to dist/`rel`.
   void dist(const std::string& rel, const std::string& content = "x\n", mode_t mode = 0644) {

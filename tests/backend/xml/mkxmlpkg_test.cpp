@@ -1,5 +1,6 @@
 // mkxmlpkg from end to end: real trees, the real program, the whole XML
 // file compared and checked by xmllint.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -10,6 +11,8 @@
 
 namespace {
 
+using ::testing::HasSubstr;
+using ::testing::Not;
 using testutil::make_symlink;
 using testutil::read_file;
 using testutil::run_program;
@@ -57,8 +60,7 @@ TEST(Mkxmlpkg, OnePackageWithOneProgram) {
   write_file(base / "dist/x-1.0/usr/bin/x", "#!/bin/sh\n", 0755);
   auto r = mkxmlpkg(base);
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.err.find("INFO: all done. Please review and edit the generated files.\n"),
-            std::string::npos);
+  EXPECT_THAT(r.err, HasSubstr("INFO: all done. Please review and edit the generated files.\n"));
   EXPECT_EQ(read_file(base / "HELLO.xml"),
             product("HELLO", base.path(), "Hello tools") +
                 "  <component name=\"hello\"\n"
@@ -92,14 +94,12 @@ TEST(Mkxmlpkg, TheDemoProduct) {
   const std::string out = read_file(tmp / "out");
   // The control file declares both packages, removes greet's doc directory
   // and has its prepare phase make hello's state directory.
-  EXPECT_NE(out.find("INFO: processing package: GREET : 2 files, 5 directories.\n"
-                     "INFO: processing package: HELLO : 6 files, 9 directories.\n"
-                     "INFO: found 2 packages, totalling 8 files in 14 directories.\n"),
-            std::string::npos)
-      << out;
-  EXPECT_NE(out.find("hello-1.0/usr/lib/libhello.so -> libhello.so.1\n"), std::string::npos);
+  EXPECT_THAT(out, HasSubstr("INFO: processing package: GREET : 2 files, 5 directories.\n"
+                             "INFO: processing package: HELLO : 6 files, 9 directories.\n"
+                             "INFO: found 2 packages, totalling 8 files in 14 directories.\n"));
+  EXPECT_THAT(out, HasSubstr("hello-1.0/usr/lib/libhello.so -> libhello.so.1\n"));
   const std::string xml = read_file(scratch + "/HELLO.xml");
-  EXPECT_NE(out.find(xml), std::string::npos) << "the demo shows the file";
+  EXPECT_THAT(out, HasSubstr(xml)) << "the demo shows the file";
   // The layout is pinned down elsewhere; here what the example is for.
   for (const char* part :
        {"  <package name=\"GREET\"\n", "  <package name=\"HELLO\"\n",
@@ -109,8 +109,8 @@ TEST(Mkxmlpkg, TheDemoProduct) {
         "target=\"/usr/bin/hello\">\n",
         "             name=\"/usr/lib/libhello.so\"\n"
         "             target=\"/usr/lib/libhello.so.1\">\n"})
-    EXPECT_NE(xml.find(part), std::string::npos) << part;
-  EXPECT_EQ(xml.find("man1"), std::string::npos);
+    EXPECT_THAT(xml, HasSubstr(part)) << part;
+  EXPECT_THAT(xml, Not(HasSubstr("man1")));
   EXPECT_TRUE(xmllint_accepts(scratch + "/HELLO.xml"));
 }
 
@@ -121,15 +121,15 @@ TEST(Mkxmlpkg, ManualPageSourcesStayWithTheKeepOption) {
   auto r = mkxmlpkg(base);
   ASSERT_EQ(r.status, 0) << r.err;
   std::string xml = read_file(base / "HELLO.xml");
-  EXPECT_EQ(xml.find("/usr/man/man1"), std::string::npos);
-  EXPECT_NE(xml.find("name=\"/usr/man\""), std::string::npos);
+  EXPECT_THAT(xml, Not(HasSubstr("/usr/man/man1")));
+  EXPECT_THAT(xml, HasSubstr("name=\"/usr/man\""));
 
   r = mkxmlpkg(base, {"-m"});
   ASSERT_EQ(r.status, 0) << r.err;
   xml = read_file(base / "HELLO.xml");
-  EXPECT_NE(xml.find("    <directory access=\"shared\"\n               name=\"/usr/man/man1\">\n"),
-            std::string::npos);
-  EXPECT_NE(xml.find("          name=\"/usr/man/man1/x.1\">\n"), std::string::npos);
+  EXPECT_THAT(
+      xml, HasSubstr("    <directory access=\"shared\"\n               name=\"/usr/man/man1\">\n"));
+  EXPECT_THAT(xml, HasSubstr("          name=\"/usr/man/man1/x.1\">\n"));
 }
 
 TEST(Mkxmlpkg, NamesXmlCannotCarryAreErrorsAndNothingIsWritten) {
@@ -139,14 +139,13 @@ TEST(Mkxmlpkg, NamesXmlCannotCarryAreErrorsAndNothingIsWritten) {
   write_file(base / "dist/x/usr/bin/latin1-\xe9", "", 0755);
   auto r = mkxmlpkg(base);
   EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("\nERROR: the file `/usr/bin/bad\\x01name' in package `X' cannot be "
-                       "written to XML: its name is not UTF-8 text or holds control characters.\n"
-                       "ERROR: the file `/usr/bin/latin1-\\xe9' in package `X' cannot be written "
-                       "to XML: its name is not UTF-8 text or holds control characters.\n"),
-            std::string::npos)
-      << r.err;
-  EXPECT_EQ(r.err.find("all done"), std::string::npos);
-  EXPECT_EQ(testutil::list_tree(base.path()).find("HELLO"), std::string::npos)
+  EXPECT_THAT(r.err,
+              HasSubstr("\nERROR: the file `/usr/bin/bad\\x01name' in package `X' cannot be "
+                        "written to XML: its name is not UTF-8 text or holds control characters.\n"
+                        "ERROR: the file `/usr/bin/latin1-\\xe9' in package `X' cannot be written "
+                        "to XML: its name is not UTF-8 text or holds control characters.\n"));
+  EXPECT_THAT(r.err, Not(HasSubstr("all done")));
+  EXPECT_THAT(testutil::list_tree(base.path()), Not(HasSubstr("HELLO")))
       << "neither the file nor a temporary one is left";
 }
 
@@ -157,11 +156,10 @@ TEST(Mkxmlpkg, LinkToAnotherPackageIsAnErrorNamingItsDistPath) {
   write_file(base / "dist/a-1/usr/lib/liba.so.1", "");
   auto r = mkxmlpkg(base);
   EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("\nERROR: the symbolic link `/usr/lib/libb.so.1' points to the target "
-                       "`/b-1/usr/lib/libb.so.1', which was not found in the current package "
-                       "(`A')."),
-            std::string::npos)
-      << r.err;
+  EXPECT_THAT(r.err,
+              HasSubstr("\nERROR: the symbolic link `/usr/lib/libb.so.1' points to the target "
+                        "`/b-1/usr/lib/libb.so.1', which was not found in the current package "
+                        "(`A')."));
   EXPECT_FALSE(testutil::exists(base / "HELLO.xml"));
 }
 
@@ -210,7 +208,7 @@ TEST(Mkxmlpkg, ControlFileDependenciesVerbatimAndFlags) {
            "        <flags>main</flags>\n",
            "          name=\"/usr/lib/hello/data.jar\">\n"
            "        <flags>nocompress</flags>\n"})
-    EXPECT_NE(xml.find(part), std::string::npos) << part;
+    EXPECT_THAT(xml, HasSubstr(part)) << part;
   EXPECT_TRUE(xmllint_accepts(base / "HELLO.xml"));
 }
 
@@ -224,11 +222,10 @@ TEST(Mkxmlpkg, DependenciesWithoutDescriptionStopTheRun) {
              "}\n");
   auto r = mkxmlpkg(base, {"-p", base / "hello.ctl"});
   EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("\nERROR: In component `hello', the dependency `libc' lacks a description. "
-                       "This is required by the `xml' backend driver. Please edit the control "
-                       "file and add a description.\n"),
-            std::string::npos)
-      << r.err;
+  EXPECT_THAT(r.err,
+              HasSubstr("\nERROR: In component `hello', the dependency `libc' lacks a description. "
+                        "This is required by the `xml' backend driver. Please edit the control "
+                        "file and add a description.\n"));
   EXPECT_FALSE(testutil::exists(base / "HELLO.xml"));
 }
 
@@ -241,11 +238,11 @@ TEST(Mkxmlpkg, AProductCodeThatWouldLeaveTheBaseDirectoryIsRefused) {
                               "a `/'.\n";
   auto r = mkxmlpkg(base, {"-P", "../escaped"});
   EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("\nERROR: the product code `../escaped" + refusal), std::string::npos) << r.err;
+  EXPECT_THAT(r.err, HasSubstr("\nERROR: the product code `../escaped" + refusal));
   r = mkxmlpkg(base, {"-p", base / "ctl"});
   EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("\nERROR: the product code `../set" + refusal), std::string::npos) << r.err;
-  EXPECT_EQ(testutil::list_tree(base.path()).find(".xml"), std::string::npos);
+  EXPECT_THAT(r.err, HasSubstr("\nERROR: the product code `../set" + refusal));
+  EXPECT_THAT(testutil::list_tree(base.path()), Not(HasSubstr(".xml")));
   EXPECT_FALSE(testutil::exists(base / "../escaped.xml") || testutil::exists(base / "../set.xml"));
 }
 
@@ -255,10 +252,9 @@ TEST(Mkxmlpkg, ALinkToTheRootDirectoryNamesTheRoot) {
   make_symlink("/", base / "dist/x/usr/root");
   auto r = mkxmlpkg(base, {"-W"});
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(read_file(base / "HELLO.xml")
-                .find("    <symlink access=\"shared\"\n             type=\"dir\"\n"
-                      "             name=\"/usr/root\"\n             target=\"/\">\n"),
-            std::string::npos);
+  EXPECT_THAT(read_file(base / "HELLO.xml"),
+              HasSubstr("    <symlink access=\"shared\"\n             type=\"dir\"\n"
+                        "             name=\"/usr/root\"\n             target=\"/\">\n"));
 }
 
 // In a dependency cycle neither component lists itself.
@@ -272,12 +268,12 @@ TEST(Mkxmlpkg, ADependencyCycleNeverListsAComponentInItself) {
   auto r = mkxmlpkg(base, {"-p", base / "ctl"});
   ASSERT_EQ(r.status, 0) << r.err;
   const std::string xml = read_file(base / "HELLO.xml");
-  EXPECT_NE(xml.find("             description=\"A\">\n    <dependency>cb</dependency>\n  <package"),
-            std::string::npos)
-      << xml;
-  EXPECT_NE(xml.find("             description=\"B\">\n    <dependency>ca</dependency>\n  <package"),
-            std::string::npos)
-      << xml;
+  EXPECT_THAT(
+      xml,
+      HasSubstr("             description=\"A\">\n    <dependency>cb</dependency>\n  <package"));
+  EXPECT_THAT(
+      xml,
+      HasSubstr("             description=\"B\">\n    <dependency>ca</dependency>\n  <package"));
 }
 
 }  // namespace

@@ -13,38 +13,17 @@ namespace {
 
 constexpr int LEVELS = 40000;
 
-// Where a test makes its tens of thousands of directories: in memory when
-// the machine offers it (a disk takes far longer to make and remove them
-// than the scan takes to read them), linked in as dist/`name`.
-class DeepPlace {
- public:
-  DeepPlace(const std::string& link, const std::string& fallback) : path_(fallback) {
-    char shm[] = "/dev/shm/corvane-deep-XXXXXX";
-    if (access("/dev/shm", W_OK) == 0 && mkdtemp(shm)) {
-      path_ = shm;
-      testutil::make_symlink(path_, link);
-    } else {
-      testutil::make_dirs(path_);
-    }
-  }
-  ~DeepPlace() { testutil::remove_deep_tree(path_); }
-  DeepPlace(const DeepPlace&) = delete;
-  DeepPlace& operator=(const DeepPlace&) = delete;
-  const std::string& path() const { return path_; }
+// These take seconds each, and run apart from the unit tests.
+using ScanSlow = ScanTest;
 
- private:
-  std::string path_;
-};
-
-TEST_F(ScanTest, FortyThousandLevelsAreListed) {
+TEST_F(ScanSlow, FortyThousandLevelsAreListed) {
   // The per-entry log would hold every path of the chain: billions of bytes.
   be.predir = nullptr;
   be.postdir = nullptr;
   be.enddir = nullptr;
   be.prefile = nullptr;
   be.postfile = nullptr;
-  const std::string root = dist("deep");
-  DeepPlace place(root, root);
+  testutil::ScratchDir place(dist("deep"));
   int bottom = testutil::make_nested_dirs(place.path(), LEVELS, "d");
   ASSERT_GE(bottom, 0);
   int leaf = openat(bottom, "leaf", O_CREAT | O_WRONLY, 0644);
@@ -87,7 +66,7 @@ std::vector<pkgptr_t> make_package_chain(int length) {
   return chain;
 }
 
-TEST_F(ScanTest, FortyThousandSubpackagesInAChainJoinOneComponent) {
+TEST_F(ScanSlow, FortyThousandSubpackagesInAChainJoinOneComponent) {
   std::vector<pkgptr_t> chain = make_package_chain(LEVELS);
   std::string err;
   EXPECT_EQ(assemble(err), -1) << err.substr(0, 2000);
@@ -101,7 +80,7 @@ TEST_F(ScanTest, FortyThousandSubpackagesInAChainJoinOneComponent) {
   EXPECT_EQ(chain.back()->flags & (pf::SUBPKG | pf::HAS_SUBPKGS), pf::SUBPKG);
 }
 
-TEST_F(ScanTest, FortyThousandSubpackagesClosedIntoALoopAreOneError) {
+TEST_F(ScanSlow, FortyThousandSubpackagesClosedIntoALoopAreOneError) {
   std::vector<pkgptr_t> chain = make_package_chain(LEVELS);
   add_varlist("P0", "", chain.back()->subpackages);
   std::string err;
