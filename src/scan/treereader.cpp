@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <system_error>
 #include <utility>
 
 namespace {
@@ -74,7 +75,14 @@ struct tree_reader::walk {
   }
 };
 
-tree_reader::tree_reader(std::string root) : root_(std::move(root)), thread_([this] { run(); }) {}
+tree_reader::tree_reader(std::string root) : root_(std::move(root)), stack_(std::make_unique<walk>()) {
+  try {
+    thread_ = std::thread([this] { run(); });
+  } catch (const std::system_error&) {
+    // No thread to be had (a process limit): the scan reads each directory
+    // itself when it needs it, as the reader would have.
+  }
+}
 
 tree_reader::~tree_reader() {
   {
@@ -82,10 +90,15 @@ tree_reader::~tree_reader() {
     stop_ = true;
   }
   room_.notify_all();
-  thread_.join();
+  if (thread_.joinable()) thread_.join();
 }
 
 std::unique_ptr<tree_item> tree_reader::next() {
+  if (!thread_.joinable()) {
+    // Without a thread the queue is empty whenever the scan asks, so the
+    // reading never waits for room.
+    while (queue_.empty() && !done_) step();
+  }
   std::unique_lock lock(m_);
   ready_.wait(lock, [this] { return !queue_.empty() || done_; });
   if (queue_.empty()) return nullptr;
@@ -134,16 +147,30 @@ bool tree_reader::put(std::unique_ptr<tree_item> item) {
 }
 
 void tree_reader::run() {
-  walk stack;
-  read_root(stack);
-  while (!stack.empty() && read_next(stack)) {
+  while (step()) {
   }
+}
+
+// Reads one directory (or goes back up from one); false, with the reading
+// marked done, after the last.
+bool tree_reader::step() {
+  walk& stack = *stack_;
+  bool more;
+  if (!rooted_) {
+    rooted_ = true;
+    read_root(stack);
+    more = !stack.empty();
+  } else {
+    more = !stack.empty() && read_next(stack) && !stack.empty();
+  }
+  if (more) return true;
   stack.clear();
   {
     std::lock_guard lock(m_);
     done_ = true;
   }
   ready_.notify_all();
+  return false;
 }
 
 void tree_reader::read_root(walk& stack) {

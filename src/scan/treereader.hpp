@@ -53,6 +53,7 @@ class tree_reader {
   struct walk;
 
   void run();
+  bool step();
   void read_root(walk& stack);
   bool read_next(walk& stack);
   bool ascend(walk& stack);
@@ -60,7 +61,11 @@ class tree_reader {
   bool put(std::unique_ptr<tree_item> item);
 
   const std::string root_;
-  std::vector<char> scratch_;  ///< reader thread only
+  // The reading's own state, touched only by whoever reads: the thread,
+  // or the scan itself when there is none.
+  std::unique_ptr<walk> stack_;
+  bool rooted_ = false;
+  std::vector<char> scratch_;
 
   std::mutex m_;
   std::condition_variable room_, ready_;
@@ -69,5 +74,5 @@ class tree_reader {
   std::size_t queued_bytes_ = 0;
   bool done_ = false;
   bool stop_ = false;
-  std::thread thread_;  ///< last, so it starts when everything else is made
+  std::thread thread_;  ///< started once everything else is made; none if none could be had
 };
