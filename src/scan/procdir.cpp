@@ -519,6 +519,27 @@ std::string expand_export_format(std::string_view format, const std::string_view
   return out;
 }
 
+namespace {
+
+// The owner and group names a pattern gives an entry that has none of its
+// own. An entry with no rare texts yet that takes all of the pattern's
+// shares them, as most entries a pattern names do.
+void take_names(attrent& e, const attrent& p) {
+  const bool owner = !(e.aflags & af::OWNER) && (p.aflags & af::OWNER);
+  const bool group = !(e.aflags & af::GROUP) && (p.aflags & af::GROUP);
+  if (!owner && !group) return;
+  e.aflags |= (owner ? af::OWNER : 0) | (group ? af::GROUP : 0);
+  if (!e.texts && owner == bool(p.aflags & af::OWNER) && group == bool(p.aflags & af::GROUP) &&
+      !p.flagstr() && !p.includes() && !p.safepath()) {
+    e.texts = p.texts;
+    return;
+  }
+  if (owner) e.set_text(&entry_texts::owner, p.owner());
+  if (group) e.set_text(&entry_texts::group, p.group());
+}
+
+}  // namespace
+
 void set_com_attrs(dfileptr_t e, attrent* p, pkgptr_t pkg) {
   e->aflags |= p->aflags & (af::PRIVATE | af::EXPORTOK | af::EXPORTLINKS);
   auto take = [&](std::uint32_t bit, auto field) {
@@ -531,8 +552,7 @@ void set_com_attrs(dfileptr_t e, attrent* p, pkgptr_t pkg) {
   take(af::MODE, &attrent::mode);
   take(af::ACCESS, &attrent::access);
   take(af::PHASE, &attrent::phase);
-  take(af::OWNER, &attrent::owner);
-  take(af::GROUP, &attrent::group);
+  take_names(*e, *p);
   if (p->aflags & af::CTL_SYMLINK) e->aflags |= af::CTL_SYMLINK;
   for (const strnode& n : p->exports) {
     if (!(n.flags & ef::FORMAT)) {

@@ -307,7 +307,7 @@ TEST_F(ScanTest, AttributePatternsFirstGivenWins) {
   attrent& bin = pkg->allfiles.emplace_back();
   bin.path = newpath_dup("/usr/bin/*");
   bin.uid = 5;
-  bin.owner = model_strdup("alice");
+  bin.set_text(&entry_texts::owner, model_strdup("alice"));
   bin.aflags = af::UID | af::OWNER | af::PKG_PATTERN;
   add_strlist("*.keep", 0, bin.except);
   attrent& any = pkg->allfiles.emplace_back();
@@ -323,7 +323,7 @@ TEST_F(ScanTest, AttributePatternsFirstGivenWins) {
   global.gid = 99;
   global.access = 2;
   global.phase = 1;
-  global.group = model_strdup("staff");
+  global.set_text(&entry_texts::group, model_strdup("staff"));
   global.aflags = af::GID | af::ACCESS | af::PHASE | af::GROUP | af::PRIVATE | af::TOP_PATTERN;
   attrent& dirs = model.alldirs.emplace_back();
   dirs.path = newpath_dup("/usr*");
@@ -338,12 +338,15 @@ TEST_F(ScanTest, AttributePatternsFirstGivenWins) {
 
   dfileptr_t ls = entry("/p/usr/bin/ls");
   EXPECT_EQ(ls->uid, 5u);
-  EXPECT_STREQ(ls->owner, "alice");
+  EXPECT_STREQ(ls->owner(), "alice");
   EXPECT_EQ(ls->gid, 8u);
   EXPECT_EQ(ls->mode, 0600u);
   EXPECT_EQ(ls->access, 2);
   EXPECT_EQ(ls->phase, 1);
-  EXPECT_STREQ(ls->group, "staff");
+  EXPECT_STREQ(ls->group(), "staff");
+  // The names ls shares with the pattern it took them from stay the pattern's.
+  EXPECT_EQ(pkg->allfiles[0].group(), nullptr);
+  EXPECT_STREQ(pkg->allfiles[0].owner(), "alice");
   EXPECT_EQ(ls->aflags, af::UID | af::OWNER | af::GID | af::MODE | af::CTL_SYMLINK | af::EXPORTOK |
                             af::ACCESS | af::PHASE | af::GROUP | af::PRIVATE);
   EXPECT_EQ(ls->sflags, sf::SCANNED | sf::FILE_PRIVATE);
@@ -351,7 +354,7 @@ TEST_F(ScanTest, AttributePatternsFirstGivenWins) {
 
   dfileptr_t keep = entry("/p/usr/bin/a.keep");
   EXPECT_EQ(keep->uid, 7u);
-  EXPECT_EQ(keep->owner, nullptr);
+  EXPECT_EQ(keep->owner(), nullptr);
 
   // The declared record is the one the scan fills; its own value stands.
   EXPECT_EQ(entry("/p/usr/bin/tool"), tool);
