@@ -38,7 +38,7 @@ void write_entries(const package& p, EntryWriter& w) {
 }
 
 const char* owner_name(const package& p, const dfile& e) {
-  if (e.aflags & af::OWNER) return e.owner;
+  if (e.aflags & af::OWNER) return e.owner();
   const char* name = get_uidnm(e.uid);
   if (!name)
     error("in package `%s': could not getpwuid(%d) for %s `.%s'.\n", p.name.c_str(),
@@ -47,7 +47,7 @@ const char* owner_name(const package& p, const dfile& e) {
 }
 
 const char* group_name(const package& p, const dfile& e) {
-  if (e.aflags & af::GROUP) return e.group;
+  if (e.aflags & af::GROUP) return e.group();
   const char* name = get_gidnm(e.gid);
   if (!name)
     error("in package `%s': could not getgrgid(%d) for %s `.%s'.\n", p.name.c_str(),

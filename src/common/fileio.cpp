@@ -35,31 +35,14 @@ bool read_dir_sorted(const char* path, std::vector<std::string>& names, const ch
   return true;
 }
 
-namespace {
-
-// Owns a file descriptor; closes it when it goes, keeping errno.
-class UniqueFd {
- public:
-  explicit UniqueFd(int fd) : fd_(fd) {}
-  ~UniqueFd() {
-    if (fd_ < 0) return;
+void UniqueFd::reset(int fd) {
+  if (fd_ >= 0) {
     const int e = errno;
     ::close(fd_);
     errno = e;
   }
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-  int get() const { return fd_; }
-  void reset(int fd) {
-    UniqueFd old(fd_);
-    fd_ = fd;
-  }
-
- private:
-  int fd_;
-};
-
-}  // namespace
+  fd_ = fd;
+}
 
 bool stat_any_length(const std::string& path, struct stat& st) {
   if (path.size() < PATH_MAX) return stat(path.c_str(), &st) == 0;

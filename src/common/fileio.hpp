@@ -24,6 +24,34 @@ class UniqueDir {
   DIR* d_;
 };
 
+/// Owns a file descriptor; closes it when it goes, keeping errno.
+class UniqueFd {
+ public:
+  UniqueFd() = default;
+  explicit UniqueFd(int fd) : fd_(fd) {}
+  UniqueFd(UniqueFd&& o) noexcept : fd_(o.fd_) { o.fd_ = -1; }
+  UniqueFd& operator=(UniqueFd&& o) noexcept {
+    if (this != &o) reset(o.fd_), o.fd_ = -1;
+    return *this;
+  }
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
+  ~UniqueFd() { reset(-1); }
+
+  int get() const { return fd_; }
+  explicit operator bool() const { return fd_ >= 0; }
+  void reset(int fd);
+  /// Gives the descriptor up to the caller.
+  int release() {
+    const int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
+
+ private:
+  int fd_ = -1;
+};
+
 /// Names of the entries of directory `path` except "." and "..", in byte
 /// order, so every file system gives the same visiting order. False when
 /// the directory cannot be opened or read (errno set, and the failing

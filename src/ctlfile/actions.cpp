@@ -98,7 +98,7 @@ void set_owner_or_group(CtlReader& rd, const std::string& name, bool owner) {
   } else {
     ctl_warning(rd, owner ? "unusual owner `%s' for file `%s'.\n" : "unusual group `%s' for file `%s'.\n",
                 name.c_str(), std::string(e->path.sv()).c_str());
-    (owner ? e->owner : e->group) = model_strdup(name);
+    e->set_text(owner ? &entry_texts::owner : &entry_texts::group, model_strdup(name));
     (owner ? e->uid : e->gid) = UNKNOWN_ID;
     e->aflags |= owner ? af::OWNER : af::GROUP;
   }
@@ -467,9 +467,9 @@ void act_attrflag(CtlReader& rd, std::uint32_t bit) {
 void act_flags(CtlReader& rd, const std::string& text) {
   attrent* e = body_entry(rd);
   if (!e) return;
-  if (e->flagstr)
-    ctl_warning(rd, "flags already set to `%s' - overwriting with `%s'.\n", e->flagstr, text.c_str());
-  e->flagstr = model_strdup(text);
+  if (e->flagstr())
+    ctl_warning(rd, "flags already set to `%s' - overwriting with `%s'.\n", e->flagstr(), text.c_str());
+  e->set_text(&entry_texts::flagstr, model_strdup(text));
   e->aflags |= af::FLAGSTR;
 }
 
@@ -522,7 +522,7 @@ bool act_includes(CtlReader& rd, const std::string& text) {
     ctl_error(rd, "includes() function only valid for new files.\n");
     return false;
   }
-  e->master->includes = model_strdup(text);
+  e->set_text(&entry_texts::includes, model_strdup(text));
   return true;
 }
 

@@ -7,6 +7,12 @@ Model model;
 
 void reset_model() { model = Model{}; }
 
+void attrent::set_text(const char* entry_texts::*field, const char* value) {
+  auto* copy = new (model.text.alloc(sizeof(entry_texts))) entry_texts(texts ? *texts : entry_texts{});
+  copy->*field = value;
+  texts = copy;
+}
+
 path_t newpath(std::string_view s) {
   path_t p;
   p.str = s.data();
@@ -137,7 +143,6 @@ dfileptr_t make_entry(std::string_view path, pkgptr_t pkg, std::int32_t type, co
   dfileptr_t e = model.entries.make();
   commpaths_dup(path, *e, pkg, parent);
   e->type = type;
-  e->master = e;
   e->pkg = pkg;
   return e;
 }

@@ -156,6 +156,17 @@ path_t newpath(std::string_view s);
 /// A path_t over an arena copy of `s`.
 path_t newpath_dup(std::string_view s);
 
+/// Texts that few entries or patterns have, kept beside the records so
+/// that a million entries do not each carry room for them. Never changed
+/// once made: setting one makes a new copy, so records may share them.
+struct entry_texts {
+  const char* owner = nullptr;     ///< owner name, when given (arena text)
+  const char* group = nullptr;     ///< group name, when given
+  const char* flagstr = nullptr;   ///< backend flags text, when given
+  const char* includes = nullptr;  ///< files made by the control file: text of includes
+  const char* safepath = nullptr;  ///< KEST: path safe for its input files
+};
+
 /// The common part of an entry, and the whole of an attribute pattern.
 struct attrent {
   std::int32_t type = 0;     ///< ENT_FILE, ENT_DIR; 0 in patterns
@@ -170,11 +181,16 @@ struct attrent {
   access_kind access = ACCESS_UNSET;
   phase_kind phase = PHASE_UNSET;
   strlist exports;          ///< export destinations (ef:: flags)
-  const char* owner = nullptr;    ///< owner name, when given (arena text)
-  const char* group = nullptr;    ///< group name, when given
-  const char* flagstr = nullptr;  ///< backend flags text, when given
-  strlist except;                 ///< patterns: exception patterns
-  dfileptr_t master = nullptr;    ///< the record itself, or the file a hard link follows
+  strlist except;           ///< patterns: exception patterns
+  const entry_texts* texts = nullptr;  ///< the rare texts; null when none is set
+
+  const char* owner() const { return texts ? texts->owner : nullptr; }
+  const char* group() const { return texts ? texts->group : nullptr; }
+  const char* flagstr() const { return texts ? texts->flagstr : nullptr; }
+  const char* includes() const { return texts ? texts->includes : nullptr; }
+  const char* safepath() const { return texts ? texts->safepath : nullptr; }
+  /// Sets one of the rare texts (an arena text, or null).
+  void set_text(const char* entry_texts::*field, const char* value);
 
   /// abs from the dist directory on; a view, not a field, as it is only a
   /// suffix of abs that a few messages and the pkgadd sources need.
@@ -193,8 +209,6 @@ struct dfile : attrent {
   std::uint32_t nlink = 0;
   std::uint64_t ino = 0;     ///< inode (of the link itself for a link)
   std::int64_t size = 0;
-  const char* includes = nullptr;  ///< files made by the control file: text of includes
-  const char* safepath = nullptr;  ///< KEST: path safe for its input files
   std::unique_ptr<dirtail> dt;     ///< directories only
 
   bool is_dir() const { return type == ENT_DIR; }

@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <deque>
+#include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -17,7 +19,9 @@
 #include "common/fileio.hpp"
 #include "model/index.hpp"
 #include "model/settings.hpp"
+#include "scan/dirread.hpp"
 #include "scan/scan.hpp"
+#include "scan/treereader.hpp"
 
 namespace {
 
@@ -49,12 +53,15 @@ class remlist_index {
 };
 
 // One directory being listed: its record, the level the backend is told
-// for it and its entries, its names in byte order and the next to examine.
+// for it and its entries, what the reader found in it and the next entry
+// to examine.
 struct listing {
   dfileptr_t dir = nullptr;
   int level = 0;
-  std::vector<std::string> names;
+  std::unique_ptr<tree_item> read;
   std::size_t next = 0;
+
+  const dir_batch& batch() const { return read->batch; }
 };
 
 // What the walk over one package directory reuses for every entry; it
@@ -65,10 +72,12 @@ struct package_walk {
   remlist_index global_removes, pkg_removes;
   std::string path;     ///< buffer of the full path of the entry being examined
   std::string tgtbuf;   ///< resolved symbolic-link target; empty for other entries
-  std::string linkbuf;  ///< raw link text
+  // Reads the package's tree ahead, on a thread of its own, from the
+  // moment the walk begins; the walk takes each directory from it.
+  std::optional<tree_reader> reader;
   // The directories from the package root down to the one being listed,
   // held here rather than on the machine stack, so a tree may be as deep
-  // as the file system allows. Their names' capacity is reused.
+  // as the file system allows.
   std::deque<listing> listings;
   std::size_t depth = 0;
 
@@ -124,29 +133,15 @@ struct entry_info {
   bool link = false;
 };
 
-// Reads the link `name` (in the working directory) into `out`, however long.
-bool read_link(const char* name, off_t size_hint, std::string& out) {
-  std::size_t cap = size_hint > 0 ? std::size_t(size_hint) + 1 : 256;
-  for (;;) {
-    out.resize(cap);
-    ssize_t n = readlink(name, out.data(), cap);
-    if (n < 0) return false;
-    if (std::size_t(n) < cap) {
-      out.resize(std::size_t(n));
-      return true;
-    }
-    cap *= 2;
-  }
-}
-
 // True when `path` is `prefix` or lies below it.
 bool lies_within(std::string_view path, std::string_view prefix) {
   return path.starts_with(prefix) && (path.size() == prefix.size() || path[prefix.size()] == '/');
 }
 
 // The target of the link `full` as a path on the build system.
-bool resolve_link(package_walk& w, dfileptr_t dir, pkgptr_t pkg, const std::string& full) {
-  auto resolved = link_target_path(*pkg, dir->abs.sv(), w.linkbuf);
+bool resolve_link(package_walk& w, dfileptr_t dir, pkgptr_t pkg, const std::string& full,
+                  std::string_view text) {
+  auto resolved = link_target_path(*pkg, dir->abs.sv(), text);
   if (!resolved) {
     perror_label("\nabspath");
     error("failed to process `%s'.\n", full.c_str());
@@ -156,42 +151,45 @@ bool resolve_link(package_walk& w, dfileptr_t dir, pkgptr_t pkg, const std::stri
   return true;
 }
 
-// lstat, link resolution and the followed stat of the entry `name` of the
-// working directory, whose full path is `full`. False (after reporting)
-// when the entry is skipped.
-bool stat_entry(package_walk& w, dfileptr_t dir, pkgptr_t pkg, const char* name,
-                const std::string& full, entry_info& info) {
-  struct stat own;
-  if (lstat(name, &own) != 0) {
+// The entry `e` of `batch` (in `dir`, full path `full`) as the reader found
+// it, a symbolic link resolved and its target's status taken. False (after
+// reporting the failure the reader met) when the entry is skipped.
+bool stat_entry(package_walk& w, dfileptr_t dir, pkgptr_t pkg, const dir_batch& batch,
+                const read_entry& e, const std::string& full, entry_info& info) {
+  if (e.stat_errno) {
+    errno = e.stat_errno;
     perror_label("\nlstat");
     error("could not stat `%s'.\n", full.c_str());
     return false;
   }
-  info.ino = own.st_ino;
-  info.link = S_ISLNK(own.st_mode);
+  info.ino = e.ino;
+  info.link = S_ISLNK(e.mode);
+  info.mode = e.mode;
+  info.uid = e.uid;
+  info.gid = e.gid;
+  info.nlink = e.nlink;
+  info.size = e.size;
   w.tgtbuf.clear();
-  struct stat followed;
-  const struct stat* found = &own;
-  if (info.link) {
-    if (!read_link(name, own.st_size, w.linkbuf)) {
-      perror_label("\nreadlink");
-      error("could not read symlink `%s'.\n", full.c_str());
-      return false;
-    }
-    if (!resolve_link(w, dir, pkg, full)) return false;
-    if (!stat_any_length(w.tgtbuf, followed)) {
-      perror_label("\nstat");
-      error("could not stat `%s', which is what the symbolic link `%s' points to.\n",
-            w.tgtbuf.c_str(), full.c_str());
-      return false;
-    }
-    found = &followed;
+  if (!info.link) return true;
+  if (e.link_errno) {
+    errno = e.link_errno;
+    perror_label("\nreadlink");
+    error("could not read symlink `%s'.\n", full.c_str());
+    return false;
   }
-  info.mode = found->st_mode;
-  info.uid = found->st_uid;
-  info.gid = found->st_gid;
-  info.nlink = found->st_nlink;
-  info.size = found->st_size;
+  if (!resolve_link(w, dir, pkg, full, batch.link(e))) return false;
+  struct stat followed;
+  if (!stat_any_length(w.tgtbuf, followed)) {
+    perror_label("\nstat");
+    error("could not stat `%s', which is what the symbolic link `%s' points to.\n",
+          w.tgtbuf.c_str(), full.c_str());
+    return false;
+  }
+  info.mode = followed.st_mode;
+  info.uid = followed.st_uid;
+  info.gid = followed.st_gid;
+  info.nlink = followed.st_nlink;
+  info.size = followed.st_size;
   return true;
 }
 
@@ -241,22 +239,6 @@ void apply_patterns(dfileptr_t e, std::vector<attrent>& own, std::vector<attrent
       ++at;
     }
   }
-}
-
-// Enters `dir`. A subdirectory is entered by its name from its parent, the
-// working directory while the parent is listed, so the kernel walks one
-// component instead of the whole path, and no path grows with the depth;
-// a package root by its full path.
-bool enter_directory(dfileptr_t dir) {
-  return chdir(dir->parent ? dir->nm.str : dir->abs.str) == 0;
-}
-
-// Back from a subdirectory (never a symbolic link) to its parent `dir`.
-bool return_to(dfileptr_t dir) {
-  if (chdir("..") == 0) return true;
-  perror_label("\nchdir");
-  error("could not change to directory `%s'.\n", dir->abs.str);
-  return false;
 }
 
 // What the walk does after one entry.
@@ -310,19 +292,18 @@ step scan_file(const package_walk& w, dfileptr_t dir, pkgptr_t pkg, const entry_
 }
 
 // One entry of the listed directory `dir`; a subdirectory to be listed
-// next is left in `sub`.
-step scan_entry(package_walk& w, dfileptr_t dir, const std::string& name, int level,
-                dfileptr_t& sub) {
+// next is left in `sub`, with its status in `info`.
+step scan_entry(package_walk& w, dfileptr_t dir, const dir_batch& batch, const read_entry& e,
+                int level, dfileptr_t& sub, entry_info& info) {
   pkgptr_t pkg = dir->pkg;
   std::string& full = w.path;
   full.assign(dir->abs.sv());
   full += '/';
-  full += name;
+  full += batch.name(e);
   const std::size_t off = std::min<std::size_t>(pkg->dir.len, full.size());
   if (entry_removed(w, pkg, full.c_str() + off, full.size() - off)) return step::next;
 
-  entry_info info;
-  if (!stat_entry(w, dir, pkg, name.c_str(), full, info)) return step::next;
+  if (!stat_entry(w, dir, pkg, batch, e, full, info)) return step::next;
   int reply;
   if (S_ISDIR(info.mode)) {
     reply = call_predir(pkg, full.c_str(), w.tgtbuf.c_str());
@@ -352,12 +333,58 @@ step scan_entry(package_walk& w, dfileptr_t dir, const std::string& name, int le
                             : scan_file(w, dir, pkg, info, level, full);
 }
 
-// Enters `dir` and reads its names into a new innermost listing; false
-// (after reporting) when it cannot be entered or read.
-bool open_listing(package_walk& w, dfileptr_t dir, int level) {
-  if (!enter_directory(dir)) {
-    perror_label("\nchdir");
+// Reports a directory the reader could not list, as entering it or
+// opening it failed.
+void report_unlisted(const dir_batch& batch, dfileptr_t dir) {
+  errno = batch.error;
+  perror_label((std::string("\n") + batch.failed_call).c_str());
+  if (std::string_view(batch.failed_call) == "chdir")
     error("could not change to directory `%s'.\n", dir->abs.str);
+  else
+    error("failed to open directory `%s'.\n", dir->abs.str);
+}
+
+// What the reader found in the subdirectory at `index` of the innermost
+// listing. Directories read ahead that the walk does not enter (removed,
+// refused by the backend) come first and are dropped. Null (after
+// reporting) when the reader could not go on.
+std::unique_ptr<tree_item> take_subdir(package_walk& w, std::size_t index) {
+  const std::size_t depth = w.depth;
+  for (;;) {
+    std::unique_ptr<tree_item> item = w.reader->next();
+    if (item && item->what == tree_item::kind::ascent && item->batch.failed_call) {
+      // The reader could not get back up to a directory whose descriptor it
+      // had let go: the tree moved underneath it.
+      report_unlisted(item->batch, w.listings[std::min(item->depth, depth - 1)].dir);
+      return nullptr;
+    }
+    const bool listing = item && item->what == tree_item::kind::listing;
+    if (listing && item->depth == depth && item->index == index) return item;
+    if (!item || (listing && (item->depth < depth || (item->depth == depth && item->index > index)))) {
+      // The reader ended, or passed the directory by: it can only have
+      // found it gone.
+      errno = ENOENT;
+      perror_label("\nchdir");
+      error("could not change to directory `%s'.\n", w.listings[depth - 1].dir->abs.str);
+      return nullptr;
+    }
+    w.reader->recycle(std::move(item));
+  }
+}
+
+// Makes `dir` the innermost listing, with what the reader found in it;
+// false (after reporting) when it could not be entered or read.
+bool open_listing(package_walk& w, dfileptr_t dir, int level, std::size_t index) {
+  std::unique_ptr<tree_item> read;
+  if (w.depth == 0) {
+    w.reader.emplace(dir->abs.str);
+    read = w.reader->next();
+  } else {
+    read = take_subdir(w, index);
+  }
+  if (!read) return false;
+  if (read->batch.failed_call) {
+    report_unlisted(read->batch, dir);
     return false;
   }
   if (w.depth == w.listings.size()) w.listings.emplace_back();
@@ -365,29 +392,22 @@ bool open_listing(package_walk& w, dfileptr_t dir, int level) {
   l.dir = dir;
   l.level = level;
   l.next = 0;
-  // The working directory is `dir`, so its listing needs no path.
-  const char* failed = "opendir";
-  if (!read_dir_sorted(".", l.names, &failed)) {
-    // The string first: g++ 12 at -O2 wrongly warns of an overlapping copy otherwise.
-    perror_label((std::string("\n") + failed).c_str());
-    error("failed to open directory `%s'.\n", dir->abs.str);
-    return false;
-  }
+  l.read = std::move(read);
   return true;
 }
 
 // The innermost listing is done: the backend's say on the directory, its
-// arrays trimmed, and back to its parent unless it is where the walk
-// began. False when the package's scan stops.
+// arrays trimmed, and back to its parent. False when the package's scan
+// stops.
 bool close_listing(package_walk& w) {
   listing& l = w.listings[w.depth - 1];
   dfileptr_t dir = l.dir;
-  l.names.clear();
+  w.reader->recycle(std::move(l.read));
   if (apply_entry_reply(call_enddir(dir->pkg, dir, l.level), dir)) return false;
   dir->subdirs().shrink_to_fit();
   dir->files().shrink_to_fit();
   --w.depth;
-  return w.depth == 0 || return_to(w.listings[w.depth - 1].dir);
+  return true;
 }
 
 // The texts a format export can name, in their fixed order: base name,
@@ -414,19 +434,21 @@ void export_format_args(const attrent& e, const package& pkg, std::string_view (
 // on the way down are held in the walk's listings.
 int process_package_dir(dfileptr_t dir, int level) {
   package_walk w(dir->pkg);
-  if (!open_listing(w, dir, level)) return 1;
+  if (!open_listing(w, dir, level, 0)) return 1;
   while (w.depth > 0) {
     listing& l = w.listings[w.depth - 1];
-    if (l.next == l.names.size()) {
+    if (l.next == l.batch().entries.size()) {
       if (!close_listing(w)) return 1;
       continue;
     }
     dfileptr_t sub = nullptr;
-    switch (scan_entry(w, l.dir, l.names[l.next++], l.level, sub)) {
+    entry_info info;
+    const std::size_t at = l.next++;
+    switch (scan_entry(w, l.dir, l.batch(), l.batch().entries[at], l.level, sub, info)) {
       case step::stop:
         return 1;
       case step::descend:
-        if (!open_listing(w, sub, 0)) return 1;
+        if (!open_listing(w, sub, 0, at)) return 1;
         break;
       case step::next:
         break;
@@ -497,6 +519,27 @@ std::string expand_export_format(std::string_view format, const std::string_view
   return out;
 }
 
+namespace {
+
+// The owner and group names a pattern gives an entry that has none of its
+// own. An entry with no rare texts yet that takes all of the pattern's
+// shares them, as most entries a pattern names do.
+void take_names(attrent& e, const attrent& p) {
+  const bool owner = !(e.aflags & af::OWNER) && (p.aflags & af::OWNER);
+  const bool group = !(e.aflags & af::GROUP) && (p.aflags & af::GROUP);
+  if (!owner && !group) return;
+  e.aflags |= (owner ? af::OWNER : 0) | (group ? af::GROUP : 0);
+  if (!e.texts && owner == bool(p.aflags & af::OWNER) && group == bool(p.aflags & af::GROUP) &&
+      !p.flagstr() && !p.includes() && !p.safepath()) {
+    e.texts = p.texts;
+    return;
+  }
+  if (owner) e.set_text(&entry_texts::owner, p.owner());
+  if (group) e.set_text(&entry_texts::group, p.group());
+}
+
+}  // namespace
+
 void set_com_attrs(dfileptr_t e, attrent* p, pkgptr_t pkg) {
   e->aflags |= p->aflags & (af::PRIVATE | af::EXPORTOK | af::EXPORTLINKS);
   auto take = [&](std::uint32_t bit, auto field) {
@@ -509,8 +552,7 @@ void set_com_attrs(dfileptr_t e, attrent* p, pkgptr_t pkg) {
   take(af::MODE, &attrent::mode);
   take(af::ACCESS, &attrent::access);
   take(af::PHASE, &attrent::phase);
-  take(af::OWNER, &attrent::owner);
-  take(af::GROUP, &attrent::group);
+  take_names(*e, *p);
   if (p->aflags & af::CTL_SYMLINK) e->aflags |= af::CTL_SYMLINK;
   for (const strnode& n : p->exports) {
     if (!(n.flags & ef::FORMAT)) {

@@ -104,8 +104,8 @@ TEST_F(WriterTest, OwnerAndGroupNames) {
 
   // A name the control file gave wins over the id, known or not.
   f->uid = f->gid = 3999999;
-  f->owner = "webadmin";
-  f->group = "webgroup";
+  f->set_text(&entry_texts::owner, "webadmin");
+  f->set_text(&entry_texts::group, "webgroup");
   f->aflags |= af::OWNER | af::GROUP;
   CaptureFd err;
   EXPECT_STREQ(owner_name(*p, *f), "webadmin");

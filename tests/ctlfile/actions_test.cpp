@@ -113,12 +113,12 @@ package("/base", "Base", "base") {
   ASSERT_NE(x, nullptr);
   EXPECT_EQ(x->abs.sv(), "/d/base/usr/bin/x");
   EXPECT_EQ(x->uid, 0u);  // the second block's owner("root")
-  EXPECT_STREQ(x->owner, "nosuchuser_ctl");
+  EXPECT_STREQ(x->owner(), "nosuchuser_ctl");
   EXPECT_EQ(x->gid, 0u);
   EXPECT_EQ(x->mode, 04755u);
   EXPECT_EQ(x->access, 1);
   EXPECT_EQ(x->phase, 1);
-  EXPECT_STREQ(x->flagstr, "b");
+  EXPECT_STREQ(x->flagstr(), "b");
   EXPECT_EQ(x->aflags, af::UID | af::GID | af::MODE | af::ACCESS | af::PHASE | af::OWNER |
                            af::EXPORTLINKS | af::EXPORTOK | af::LINKOK | af::FLAGSTR | af::CONVERT);
   EXPECT_EQ(x->sflags, sf::DECLARED);
@@ -126,7 +126,7 @@ package("/base", "Base", "base") {
 
   dfileptr_t conf = file_named("/etc/new.conf");
   ASSERT_NE(conf, nullptr);
-  EXPECT_STREQ(conf->includes, "line one");
+  EXPECT_STREQ(conf->includes(), "line one");
   EXPECT_EQ(conf->phase, 3);
   EXPECT_EQ(conf->aflags, af::CREATED | af::PHASE | af::PRIVATE);
 

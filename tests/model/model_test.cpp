@@ -42,7 +42,6 @@ TEST_F(ModelTest, EntryPaths) {
   EXPECT_EQ(f->path.hash, mkhashval("/usr/bin/ls"));
   EXPECT_EQ(f->nm.hash, mkhashval("ls"));
   EXPECT_EQ(f->type, ENT_FILE);
-  EXPECT_EQ(f->master, f);
   EXPECT_EQ(f->pkg, p);
   EXPECT_EQ(f->parent, nullptr);
   EXPECT_EQ(f->aflags, 0u);
@@ -63,6 +62,30 @@ TEST_F(ModelTest, EntryPaths) {
 
 // The three hashes of an entry are taken in one pass; each must be the
 // hash of its own text whatever the shape of the path.
+TEST_F(ModelTest, RareTextsAreSetApartAndNeverShared) {
+  // A million entries carry room for none of these; each entry points at
+  // its own set, made anew when one of them changes.
+  static_assert(sizeof(dfile) <= 160, "an entry record grew");
+  pkgptr_t p = new_package("/pkg", "d", "PKG", "", 0);
+  dfileptr_t a = add_new_file("/b/dist/pkg/a", p, 0);
+  dfileptr_t b = add_new_file("/b/dist/pkg/b", p, 0);
+  EXPECT_EQ(a->owner(), nullptr);
+  EXPECT_EQ(a->safepath(), nullptr);
+  a->set_text(&entry_texts::owner, "root");
+  b->texts = a->texts;  // as a pattern's names are shared
+  b->set_text(&entry_texts::flagstr, "nocompress");
+  a->set_text(&entry_texts::group, "bin");
+  EXPECT_STREQ(a->owner(), "root");
+  EXPECT_STREQ(a->group(), "bin");
+  EXPECT_EQ(a->flagstr(), nullptr);
+  EXPECT_STREQ(b->owner(), "root");
+  EXPECT_EQ(b->group(), nullptr);
+  EXPECT_STREQ(b->flagstr(), "nocompress");
+  b->set_text(&entry_texts::owner, nullptr);
+  EXPECT_EQ(b->owner(), nullptr);
+  EXPECT_STREQ(a->owner(), "root");
+}
+
 TEST_F(ModelTest, EntryHashesAreThoseOfTheirTexts) {
   pkgptr_t p = new_package("/pkg", "d", "PKG", "", 0);
   auto check = [](const attrent& e) {

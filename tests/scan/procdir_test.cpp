@@ -8,7 +8,9 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
+#include <filesystem>
 
 #include "scan_fixture.hpp"
 
@@ -38,7 +40,13 @@ TEST_F(ScanTest, TreeBecomesRecordsInByteOrder) {
   write_file(p + "/usr/share/q'\"&<$:\nname", "12345", 0644);
   write_file(p + "/etc/foo.conf", "x=1\n", 0644);
 
+  char* before = getcwd(nullptr, 0);
   std::string err = scan("foo-2.1");
+  // The tree is read by descriptor: the working directory stays where it was.
+  char* after = getcwd(nullptr, 0);
+  EXPECT_STREQ(after, before);
+  free(before);
+  free(after);
 
   EXPECT_EQ(squash(err), squash("\nINFO:processing new package: FOO : 5 files, 5 directories.\n"))
       << err;
@@ -105,10 +113,6 @@ TEST_F(ScanTest, TreeBecomesRecordsInByteOrder) {
                              "postpkg FOO",
                              "finalpkg FOO",
                          }));
-  // The scan ends in the package root.
-  char* cwd = getcwd(nullptr, 0);
-  EXPECT_EQ(std::string(cwd), p);
-  free(cwd);
 }
 
 TEST_F(ScanTest, SymbolicLinksResolveIntoThePackage) {
@@ -307,7 +311,7 @@ TEST_F(ScanTest, AttributePatternsFirstGivenWins) {
   attrent& bin = pkg->allfiles.emplace_back();
   bin.path = newpath_dup("/usr/bin/*");
   bin.uid = 5;
-  bin.owner = model_strdup("alice");
+  bin.set_text(&entry_texts::owner, model_strdup("alice"));
   bin.aflags = af::UID | af::OWNER | af::PKG_PATTERN;
   add_strlist("*.keep", 0, bin.except);
   attrent& any = pkg->allfiles.emplace_back();
@@ -323,7 +327,7 @@ TEST_F(ScanTest, AttributePatternsFirstGivenWins) {
   global.gid = 99;
   global.access = 2;
   global.phase = 1;
-  global.group = model_strdup("staff");
+  global.set_text(&entry_texts::group, model_strdup("staff"));
   global.aflags = af::GID | af::ACCESS | af::PHASE | af::GROUP | af::PRIVATE | af::TOP_PATTERN;
   attrent& dirs = model.alldirs.emplace_back();
   dirs.path = newpath_dup("/usr*");
@@ -338,12 +342,15 @@ TEST_F(ScanTest, AttributePatternsFirstGivenWins) {
 
   dfileptr_t ls = entry("/p/usr/bin/ls");
   EXPECT_EQ(ls->uid, 5u);
-  EXPECT_STREQ(ls->owner, "alice");
+  EXPECT_STREQ(ls->owner(), "alice");
   EXPECT_EQ(ls->gid, 8u);
   EXPECT_EQ(ls->mode, 0600u);
   EXPECT_EQ(ls->access, 2);
   EXPECT_EQ(ls->phase, 1);
-  EXPECT_STREQ(ls->group, "staff");
+  EXPECT_STREQ(ls->group(), "staff");
+  // The names ls shares with the pattern it took them from stay the pattern's.
+  EXPECT_EQ(pkg->allfiles[0].group(), nullptr);
+  EXPECT_STREQ(pkg->allfiles[0].owner(), "alice");
   EXPECT_EQ(ls->aflags, af::UID | af::OWNER | af::GID | af::MODE | af::CTL_SYMLINK | af::EXPORTOK |
                             af::ACCESS | af::PHASE | af::GROUP | af::PRIVATE);
   EXPECT_EQ(ls->sflags, sf::SCANNED | sf::FILE_PRIVATE);
@@ -351,7 +358,7 @@ TEST_F(ScanTest, AttributePatternsFirstGivenWins) {
 
   dfileptr_t keep = entry("/p/usr/bin/a.keep");
   EXPECT_EQ(keep->uid, 7u);
-  EXPECT_EQ(keep->owner, nullptr);
+  EXPECT_EQ(keep->owner(), nullptr);
 
   // The declared record is the one the scan fills; its own value stands.
   EXPECT_EQ(entry("/p/usr/bin/tool"), tool);
@@ -364,6 +371,129 @@ TEST_F(ScanTest, AttributePatternsFirstGivenWins) {
   EXPECT_EQ(entry("/p/usr")->mode, 0700u);
   EXPECT_TRUE(S_ISDIR(entry("/p/usr/bin")->mode));
   EXPECT_EQ(comattrs_calls, 3 + 2 + 3 + 1);  // ls, a.keep, tool; then /usr
+}
+
+// The tree is read ahead of the model on a thread of its own; a tree that
+// changes underneath the scan gives the state of one moment or a clean
+// error, never an entry made of both.
+
+TEST_F(ScanTest, FileReplacedByALinkAfterItsDirectoryWasReadKeepsWhatWasRead) {
+  const std::string p = dist("p");
+  write_file(p + "/usr/a", "a");
+  write_file(p + "/usr/z", "12345");
+  write_file(tmp.path() + "/elsewhere", "outside");
+  replies.on_entry = [&](const std::string& line) {
+    if (line != "prefile /p/usr/a") return;
+    ASSERT_EQ(unlink((p + "/usr/z").c_str()), 0);
+    make_symlink(tmp.path() + "/elsewhere", p + "/usr/z");
+  };
+
+  std::string err = scan("p");
+
+  // /usr was read whole before its first entry was examined.
+  EXPECT_EQ(diag.errors, 0) << err;
+  dfileptr_t z = entry("/p/usr/z");
+  ASSERT_NE(z, nullptr);
+  EXPECT_TRUE(S_ISREG(z->mode));
+  EXPECT_EQ(z->size, 5);
+  EXPECT_FALSE(z->aflags & af::SYMLINK);
+  EXPECT_TRUE(z->target.empty());
+}
+
+// How often `text` holds `part`.
+int count_of(const std::string& text, const std::string& part) {
+  int n = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
+TEST_F(ScanTest, DirectoryChangedUnderTheScanGivesOneMomentOrACleanError) {
+  // Repeated, as the reader may or may not have read the directories
+  // before they change.
+  for (int round = 0; round < 20; ++round) {
+    SCOPED_TRACE(round);
+    reset_model();
+    diag = Diagnostics{};
+    diag.columns = 100000;
+    replies = Replies{};
+    const std::string name = "p" + std::to_string(round);
+    const std::string p = dist(name);
+    const std::string away = tmp.path() + "/away" + std::to_string(round);
+    for (int i = 0; i < round * 5; ++i) write_file(p + "/a/f" + std::to_string(i), "x");
+    write_file(p + "/b/gone/f", "x");
+    write_file(p + "/c/link/f", "x");
+    write_file(tmp.path() + "/outside/secret", "x");
+    testutil::make_dirs(away);
+    replies.on_entry = [&](const std::string& line) {
+      if (line != "predir /" + name + "/a") return;
+      // b's subdirectory leaves the tree at once; c's is replaced by a link
+      // out of the tree.
+      ASSERT_EQ(rename((p + "/b/gone").c_str(), (away + "/gone").c_str()), 0);
+      ASSERT_EQ(rename((p + "/c/link").c_str(), (away + "/link").c_str()), 0);
+      make_symlink("../../../outside", p + "/c/link");
+    };
+
+    std::string err = scan(name.c_str());
+
+    // Nothing outside the tree is ever listed.
+    for (dfileptr_t f : model.files) EXPECT_EQ(std::string(f->abs.sv()).find("secret"), std::string::npos);
+    // Every error is a clean one: an entry the reader found gone, or a
+    // directory it could not enter, which stops the package.
+    auto message = [&](const char* call, int e, const std::string& text, const std::string& rel) {
+      return std::string(call) + ": " + sys_error(e) + "\n\nERROR: " + text + " `" + p + rel + "'.\n";
+    };
+    const int lost = count_of(err, message("lstat", ENOENT, "could not stat", "/b/gone")) +
+                     count_of(err, message("lstat", ENOENT, "could not stat", "/c/link"));
+    const int refused =
+        count_of(err, message("chdir", ENOENT, "could not change to directory", "/b/gone")) +
+        count_of(err, message("chdir", ELOOP, "could not change to directory", "/c/link")) +
+        count_of(err, message("chdir", ENOTDIR, "could not change to directory", "/c/link"));
+    EXPECT_LE(refused, 1) << err;
+    EXPECT_EQ(count_of(err, "ERROR: package `P" + std::to_string(round) + "' failed to scan.\n"), refused)
+        << err;
+    EXPECT_EQ(diag.errors, lost + 2 * refused) << err;
+    if (refused) continue;
+    // Each directory as it was before the change, or after it: gone, or a
+    // link that is not followed (or missing, between the two renames).
+    dfileptr_t gone = entry("/" + name + "/b/gone");
+    EXPECT_EQ(entry("/" + name + "/b/gone/f") != nullptr, gone != nullptr) << err;
+    dfileptr_t link = entry("/" + name + "/c/link");
+    EXPECT_EQ(entry("/" + name + "/c/link/f") != nullptr, link && !(link->aflags & af::SYMLINK)) << err;
+  }
+}
+
+TEST_F(ScanTest, DeepBranchesComeBackUpToTheirSiblings) {
+  // Deeper than the walk keeps directories open: the way back up reopens
+  // each parent, and the directories after a deep branch are still listed.
+  const std::string p = dist("p");
+  std::string dir = p;
+  std::vector<std::string> expected{""};
+  std::string rel;
+  for (int level = 0; level < 100; ++level) {
+    write_file(dir + "/e/f", "x");
+    dir += "/d";
+    rel += "/d";
+  }
+  testutil::make_dirs(dir);
+  int most_open = 0;
+  replies.on_entry = [&](const std::string& line) {
+    if (!line.starts_with("postfile")) return;
+    int n = 0;
+    for (const auto& e : std::filesystem::directory_iterator("/proc/self/fd")) n += e.is_symlink() ? 1 : 0;
+    most_open = std::max(most_open, n);
+  };
+
+  std::string err = scan("p");
+
+  EXPECT_EQ(diag.errors, 0) << err;
+  pkgptr_t pkg = package_named("P");
+  ASSERT_NE(pkg, nullptr);
+  EXPECT_EQ(pkg->files.size(), 100u);
+  EXPECT_EQ(pkg->dirs.size(), 1u + 100u + 100u);
+  EXPECT_NE(entry("/p" + rel.substr(0, 2 * 99) + "/e/f"), nullptr);
+  EXPECT_NE(entry("/p/e/f"), nullptr);
+  // The descriptors in use stay bounded whatever the depth.
+  EXPECT_LT(most_open, 80);
 }
 
 TEST(ExportFormat, TakesTextsOnly) {

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -30,6 +31,9 @@ struct Replies {
   int prepkg = 0, postpkg = 0, finalpkg = 0, dupcheck = 0;
   std::map<std::string, int> precmpnt, postcmpnt, finalcmpnt;
   std::vector<std::string> log;
+  /// Called with each entry's log line as it is logged: a test changes the
+  /// tree here while the scan runs.
+  std::function<void(const std::string&)> on_entry;
 };
 
 inline Replies replies;
@@ -46,22 +50,27 @@ inline int reply_of(const std::map<std::string, int>& m, const std::string& key)
 
 inline int t_prefile(pkgptr_t, const char* path, const char* target) {
   replies.log.push_back("prefile " + from_dist(path) + (*target ? " -> " + from_dist(target) : ""));
+  if (replies.on_entry) replies.on_entry(replies.log.back());
   return reply_of(replies.prefile, from_dist(path));
 }
 inline int t_predir(pkgptr_t, const char* path, const char* target) {
   replies.log.push_back("predir " + from_dist(path) + (*target ? " -> " + from_dist(target) : ""));
+  if (replies.on_entry) replies.on_entry(replies.log.back());
   return reply_of(replies.predir, from_dist(path));
 }
 inline int t_postfile(pkgptr_t, dfileptr_t e, int level) {
   replies.log.push_back("postfile " + std::string(e->dist()) + " " + std::to_string(level));
+  if (replies.on_entry) replies.on_entry(replies.log.back());
   return reply_of(replies.postfile, std::string(e->dist()));
 }
 inline int t_postdir(pkgptr_t, dfileptr_t e, int level) {
   replies.log.push_back("postdir " + std::string(e->dist()) + " " + std::to_string(level));
+  if (replies.on_entry) replies.on_entry(replies.log.back());
   return reply_of(replies.postdir, std::string(e->dist()));
 }
 inline int t_enddir(pkgptr_t, dfileptr_t e, int level) {
   replies.log.push_back("enddir " + std::string(e->dist()) + " " + std::to_string(level));
+  if (replies.on_entry) replies.on_entry(replies.log.back());
   return reply_of(replies.enddir, std::string(e->dist()));
 }
 inline int t_prepkg(pkgptr_t p) {

@@ -209,7 +209,7 @@ void set_safepaths() {
       if (e->excluded() || e->path.sv().find(':') == std::string_view::npos) continue;
       std::string safe(e->path.sv());
       std::replace(safe.begin(), safe.end(), ':', '_');
-      e->safepath = model_strdup(safe);
+      e->set_text(&entry_texts::safepath, model_strdup(safe));
       if (!e->is_dir()) e->sflags |= ksf::FILE_SAFEPATH;
     }
   }
@@ -221,15 +221,15 @@ void check_safepath_clashes() {
   std::set<std::pair<pkgptr_t, std::string_view>> names;
   for (auto* list : {&model.dirs, &model.files}) {
     for (dfileptr_t e : *list) {
-      if (!e->safepath) continue;
+      if (!e->safepath()) continue;
       pkgptr_t p = e->pkg;
-      const std::string_view safe = e->safepath;
+      const std::string_view safe = e->safepath();
       dfileptr_t same = e->is_dir() ? find_path_in_dlist(safe, p->dirs_path)
                                     : find_path_in_flist(safe, p->files_path);
       if ((same && !same->excluded()) || !names.insert({p, safe}).second)
         error("in package `%s', the %s `%s' would be written as `%s', because its name contains "
               "a `:', but another entry of the package has that name already.\n",
-              p->name.c_str(), e->is_dir() ? "directory" : "file", e->path.str, e->safepath);
+              p->name.c_str(), e->is_dir() ? "directory" : "file", e->path.str, e->safepath());
     }
   }
 }
@@ -483,9 +483,9 @@ void check_entry_values(ValueCheck& v, pkgptr_t pkg, const dfile& e) {
   if (!v.check_entry(e, "path", e.path.sv(), NEWLINE)) return;
   if (e.aflags & af::SYMLINK) v.check_entry(e, "target", kest_target_from_root(pkg, e.target), NEWLINE);
   for (const strnode& x : e.exports) v.check_entry(e, "export", x.str, NEWLINE);
-  if ((e.aflags & af::FLAGSTR) && e.flagstr) v.check_entry(e, "flags text", e.flagstr, NEWLINE);
-  if ((e.aflags & af::OWNER) && e.owner) v.check_entry(e, "owner", e.owner, NEWLINE);
-  if ((e.aflags & af::GROUP) && e.group) v.check_entry(e, "group", e.group, NEWLINE);
+  if ((e.aflags & af::FLAGSTR) && e.flagstr()) v.check_entry(e, "flags text", e.flagstr(), NEWLINE);
+  if ((e.aflags & af::OWNER) && e.owner()) v.check_entry(e, "owner", e.owner(), NEWLINE);
+  if ((e.aflags & af::GROUP) && e.group()) v.check_entry(e, "group", e.group(), NEWLINE);
 }
 
 void check_values() {

@@ -42,7 +42,7 @@ const char* dir_phase_suffix(const dfile* d) { return d->phase == PHASE_EARLY ? 
 
 // The name of an entry in its record line: the path, or its ':'-free copy.
 std::string_view record_name(const dfile* e) {
-  return e->safepath ? std::string_view(e->safepath) : e->path.sv();
+  return e->safepath() ? std::string_view(e->safepath()) : e->path.sv();
 }
 
 // A link's target as the object store names it: from the package root,
@@ -114,7 +114,7 @@ class pkg_writer final : public EntryWriter {
     write_mog(out, pkg, d, KEST_DIR_MODE);
     if (d->sflags & ksf::DIR_EXPORTED) write_export_line(out, dir_phase_suffix(d), d->path.sv());
     write_plain_exports(out, d);
-    if (d->aflags & af::FLAGSTR) out.printf("\tflags = %s\n", d->flagstr);
+    if (d->aflags & af::FLAGSTR) out.printf("\tflags = %s\n", d->flagstr());
     const char* other = (d->aflags & af::STATIC_HOLDS_VARIABLE)   ? "CLIENT"
                         : (d->aflags & af::VARIABLE_HOLDS_STATIC) ? "SERVER"
                                                                   : nullptr;
@@ -159,7 +159,7 @@ class pkg_writer final : public EntryWriter {
     write_plain_exports(out, f);
     const bool nocompress = f->sflags & ksf::FILE_NOCOMPRESS;
     if (f->aflags & af::FLAGSTR)
-      out.printf("\tflags = %s%s\n", f->flagstr, nocompress ? ", noCompress" : "");
+      out.printf("\tflags = %s%s\n", f->flagstr(), nocompress ? ", noCompress" : "");
     else if (nocompress)
       out.puts("\tflags = noCompress\n");
     out.puts("\n");
@@ -175,7 +175,7 @@ class pkg_writer final : public EntryWriter {
       out.printf("\ttarget = %s%s\n", prefix, target.c_str());
       if (f->sflags & ksf::FILE_EXPORTED) write_export_line(out, file_phase_suffix(g), g->path.sv());
       write_plain_exports(out, g);
-      if (g->aflags & af::FLAGSTR) out.printf("\tflags = %s\n", g->flagstr);
+      if (g->aflags & af::FLAGSTR) out.printf("\tflags = %s\n", g->flagstr());
       out.puts("\n");
     });
   }

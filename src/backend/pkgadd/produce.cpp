@@ -135,7 +135,7 @@ void check_ids(pkgptr_t p, dfileptr_t e) {
   std::string fields;
   append_id(fields, p, e, false);
   append_id(fields, p, e, true);
-  for (const char* name : {e->owner, e->group})
+  for (const char* name : {e->owner(), e->group()})
     if (name && prototype_unsafe(name))
       error("in package `%s', the owner or group `%s' of the %s `%s' cannot be written to a "
             "prototype file, because it contains %s.\n",

@@ -330,7 +330,7 @@ void xml_writer::write_directory(const package& p, const dfile& d) {
   write_exports(d, s);
   if (d.aflags & af::FLAGSTR) {
     raw("        <flags>");
-    text(d.flagstr ? d.flagstr : "", "flags text", s);
+    text(d.flagstr() ? d.flagstr() : "", "flags text", s);
     raw("</flags>\n");
   }
   raw("    </directory>\n");
@@ -374,7 +374,7 @@ void xml_writer::write_file(const package& p, dfile& f) {
   const bool nocompress = f.sflags & sf::NO_COMPRESS;
   if (f.aflags & af::FLAGSTR) {
     raw("        <flags>");
-    text(f.flagstr ? f.flagstr : "", "flags text", s);
+    text(f.flagstr() ? f.flagstr() : "", "flags text", s);
     raw(nocompress ? ", nocompress</flags>\n" : "</flags>\n");
   } else if (nocompress) {
     raw("        <flags>nocompress</flags>\n");
@@ -394,7 +394,7 @@ void xml_writer::write_hard_link(const package& p, const dfile& f, const dfile& 
   write_exports(l, s);
   if (l.aflags & af::FLAGSTR) {
     raw("        <flags>");
-    text(l.flagstr ? l.flagstr : "", "flags text", s);
+    text(l.flagstr() ? l.flagstr() : "", "flags text", s);
     raw("</flags>\n");
   }
   raw("    </link>\n\n");

@@ -281,11 +281,11 @@ TEST_F(KestFinal, ColonsAreReplacedInRecordNames) {
   dfileptr_t plain = file(p, "/usr/plain");
   finish(p);
   EXPECT_EQ(postproc_and_final(), "");
-  EXPECT_STREQ(f->safepath, "/usr/a_b/c_d");
+  EXPECT_STREQ(f->safepath(), "/usr/a_b/c_d");
   EXPECT_TRUE(f->sflags & ksf::FILE_SAFEPATH);
-  EXPECT_STREQ(d->safepath, "/usr/a_b");
+  EXPECT_STREQ(d->safepath(), "/usr/a_b");
   EXPECT_FALSE(d->sflags & ksf::DIR_EXPORTED);  // that bit means something else on a directory
-  EXPECT_EQ(plain->safepath, nullptr);
+  EXPECT_EQ(plain->safepath(), nullptr);
 }
 
 TEST_F(KestFinal, NamesTheInputFilesCannotHold) {
@@ -297,8 +297,8 @@ TEST_F(KestFinal, NamesTheInputFilesCannotHold) {
   file(p, "/usr/e", 0444, [](dfileptr_t f) { add_strlist("/opt/e\nx", ef::PLAIN, f->exports); });
   file(p, "/usr/g", 0444, [](dfileptr_t f) {
     f->aflags |= af::FLAGSTR | af::OWNER;
-    f->flagstr = "a\nb";
-    f->owner = "o\nwn";
+    f->set_text(&entry_texts::flagstr, "a\nb");
+    f->set_text(&entry_texts::owner, "o\nwn");
   });
   file(p, "/usr/line", 0444);
   link(p, "/usr/l", "/usr/line\nbreak")->aflags |= kaf::RETAINED;  // kept by symlink()

@@ -58,7 +58,7 @@ TEST_F(KestProduce, OneComponentAllFiles) {
   file(p, "/opt/tools/lib/a:b");
   dfileptr_t data = file(p, "/opt/tools/lib/data.tar.gz");
   data->aflags |= af::FLAGSTR;
-  data->flagstr = "keep";
+  data->set_text(&entry_texts::flagstr, "keep");
   file(p, "/opt/tools/lib/other.zip");
   finish(p);
   component("prd", {p});
@@ -347,8 +347,8 @@ TEST_F(KestProduce, OwnerGroupAndModeLines) {
   dfileptr_t f = file(p, "/srv/f");
   dfileptr_t named = file(p, "/srv/named", 0444, [](dfileptr_t e) {
     e->aflags |= af::OWNER | af::UID | af::GROUP | af::GID;
-    e->owner = "nosuchuser";
-    e->group = "nosuchgroup";
+    e->set_text(&entry_texts::owner, "nosuchuser");
+    e->set_text(&entry_texts::group, "nosuchgroup");
     e->uid = e->gid = static_cast<std::uint32_t>(-123);
   });
   dfileptr_t odd = file(p, "/srv/odd", 0640, [](dfileptr_t e) { e->uid = 0; });
@@ -409,7 +409,7 @@ TEST_F(KestProduce, DirectoriesHoldingTheOtherSectionAndExportedWhole) {
   dfileptr_t srv = dir(p, "/srv", [](dfileptr_t d) {
     d->aflags |= af::PHASE | af::FLAGSTR;
     d->phase = 1;
-    d->flagstr = "dirflag";
+    d->set_text(&entry_texts::flagstr, "dirflag");
   });
   add_strlist("/alt/$srv", ef::PLAIN | ef::EARLY, srv->exports);
   add_strlist("/inherited/srv", ef::INHERITED, srv->exports);  // not a plain destination
@@ -442,7 +442,7 @@ TEST_F(KestProduce, HardLinksBecomeLinkEntriesToTheFirstInPathOrder) {
   conv->aflags |= af::CONVERTED | af::EXCLUDED;
   add_strlist("/other/c", ef::PLAIN, c->exports);
   c->aflags |= af::FLAGSTR;
-  c->flagstr = "cflag";
+  c->set_text(&entry_texts::flagstr, "cflag");
   c->phase = 1;
   (void)a;
   finish(p);

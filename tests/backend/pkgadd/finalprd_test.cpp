@@ -302,7 +302,7 @@ TEST_F(PkgaddTest, VerifyRefusesWhatThePrototypeCannotCarry) {
   add_file(p, "/opt/x\ty");
   add_strlist("/usr/bin/e x", ef::PLAIN, add_file(p, "/opt/e")->exports);
   dfileptr_t own = add_file(p, "/opt/o");
-  own->owner = model_strdup("my user");
+  own->set_text(&entry_texts::owner, model_strdup("my user"));
   own->aflags |= af::UID | af::OWNER;
   dfileptr_t nogid = add_file(p, "/opt/g");
   nogid->gid = 4000222;

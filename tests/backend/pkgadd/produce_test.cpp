@@ -43,7 +43,7 @@ class PkgaddProduceTest : public PkgaddTest {
     dfileptr_t motd = add_file(p, "/etc/motd", 0644);
     motd->aflags |= af::UID | af::GROUP;
     motd->uid = 0;
-    motd->group = model_strdup("staff2");
+    motd->set_text(&entry_texts::group, model_strdup("staff2"));
     dfileptr_t conf = add_file(p, "/etc/x.conf", 0644);
     conf->access = 2;
     dfileptr_t ls = add_file(p, "/usr/bin/ls", 0755);

@@ -68,7 +68,7 @@ TEST_F(XmlProduce, WholeProduct) {
   dfileptr_t etc = add_dir(p, "/etc", 0775);
   etc->gid = 21;
   etc->aflags |= af::FLAGSTR;
-  etc->flagstr = "config";
+  etc->set_text(&entry_texts::flagstr, "config");
   dfileptr_t opt = add_dir(p, "/opt");
   opt->uid = opt->gid = 0;
   make_link(add_dir(p, "/opt/link"), "/usr/lib");
@@ -84,12 +84,12 @@ TEST_F(XmlProduce, WholeProduct) {
   add_file(p, "/usr/lib/data.jar");
   dfileptr_t jar = add_file(p, "/usr/lib/hello.jar");
   jar->aflags |= af::FLAGSTR;
-  jar->flagstr = "T";
+  jar->set_text(&entry_texts::flagstr, "T");
   dfileptr_t conf = add_file(p, "/etc/hello.conf", 0644);
   conf->access = 2;
   conf->aflags |= af::OWNER | af::FLAGSTR;
-  conf->owner = "daemon";
-  conf->flagstr = "volatile";
+  conf->set_text(&entry_texts::owner, "daemon");
+  conf->set_text(&entry_texts::flagstr, "volatile");
   finish(p);
 
   cmpntptr_t c = new_cmpnt("hello", "1.0", "Hello tools", "", 0);
@@ -278,7 +278,7 @@ TEST_F(XmlProduce, HardLinksFollowTheFirstName) {
   for (dfileptr_t f : names) f->ino = 7, f->nlink = 5;
   names[3]->aflags |= af::CONVERTED | af::EXCLUDED;  // became an export of another name
   names[4]->aflags |= af::FLAGSTR;
-  names[4]->flagstr = "keep";
+  names[4]->set_text(&entry_texts::flagstr, "keep");
   names[4]->access = 2;
   add_strlist("/x/e", ef::PLAIN, names[4]->exports);
   add_file(p, "/opt/other")->ino = 8;
@@ -313,7 +313,7 @@ TEST_F(XmlProduce, MarkupCharactersAreEscaped) {
   add_dir(p, "/opt");
   dfileptr_t f = add_file(p, "/opt/a&b<c>\"d'e");
   f->aflags |= af::FLAGSTR;
-  f->flagstr = "x<y> & \"z\"";
+  f->set_text(&entry_texts::flagstr, "x<y> & \"z\"");
   add_strlist("/dest\twith\ntab\rs", ef::PLAIN, f->exports);
   finish(p);
   cmpntptr_t c = new_cmpnt("a", "1", "A", "", 0);
