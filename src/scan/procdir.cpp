@@ -57,7 +57,7 @@ class remlist_index {
 // to examine.
 struct listing {
   dfileptr_t dir = nullptr;
-  int level = 0;
+  int level = LEVEL_BELOW;
   std::unique_ptr<tree_item> read;
   std::size_t next = 0;
 
@@ -198,8 +198,8 @@ enum class verdict { go, skip, fail };
 // What a prefile/predir reply means for the entry `full`.
 verdict pre_entry_verdict(int reply, const std::string& full) {
   switch (reply) {
-    case 0:
-    case 1:
+    case REPLY_OK:
+    case REPLY_GO_ON:
     case REPLY_PRIVATE:
       return verdict::go;
     case REPLY_SKIP:
@@ -251,7 +251,7 @@ enum class step {
 step scan_subdir(const package_walk& w, dfileptr_t dir, pkgptr_t pkg, const entry_info& info,
                  int level, const std::string& full, dfileptr_t& sub) {
   dfileptr_t d = find_abspath_in_dlist(full, model.t_dirs_abs);
-  if (!d) d = add_new_directory(full, pkg, 0, dir);
+  if (!d) d = add_new_directory(full, pkg, ADD_NEW, dir);
   d->parent = dir;
   d->pkg = pkg;
   d->sflags |= sf::SCANNED;
@@ -272,7 +272,7 @@ step scan_subdir(const package_walk& w, dfileptr_t dir, pkgptr_t pkg, const entr
 step scan_file(const package_walk& w, dfileptr_t dir, pkgptr_t pkg, const entry_info& info,
                int level, const std::string& full) {
   dfileptr_t f = find_abspath_in_flist(full, model.t_files_abs);
-  if (!f) f = add_new_file(full, pkg, 0, dir);
+  if (!f) f = add_new_file(full, pkg, ADD_NEW, dir);
   f->parent = dir;
   f->pkg = pkg;
   f->sflags |= sf::SCANNED;
@@ -448,7 +448,7 @@ int process_package_dir(dfileptr_t dir, int level) {
       case step::stop:
         return 1;
       case step::descend:
-        if (!open_listing(w, sub, 0, at)) return 1;
+        if (!open_listing(w, sub, LEVEL_BELOW, at)) return 1;
         break;
       case step::next:
         break;
