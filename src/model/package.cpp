@@ -65,11 +65,7 @@ pkgptr_t new_package(std::string_view dir, std::string_view desc, std::string_vi
   return p;
 }
 
-cmpntptr_t find_cmpnt(std::string_view name) {
-  for (cmpntptr_t c : model.cmpnts)
-    if (c->name == name) return c;
-  return nullptr;
-}
+cmpntptr_t find_cmpnt(std::string_view name) { return model.cmpnts_by_name.find(name); }
 
 cmpntptr_t new_cmpnt(std::string_view name, std::string_view version, std::string_view desc,
                      std::string_view extra, int defined) {
@@ -94,5 +90,6 @@ cmpntptr_t new_cmpnt(std::string_view name, std::string_view version, std::strin
   c->extra = std::move(x);
   model.cmpnt_store.push_back(std::move(rec));
   model.cmpnts.push_back(c);
+  model.cmpnts_by_name.insert(c);  // keeps an earlier component of the name
   return c;
 }
