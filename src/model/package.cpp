@@ -65,7 +65,15 @@ pkgptr_t new_package(std::string_view dir, std::string_view desc, std::string_vi
   return p;
 }
 
-cmpntptr_t find_cmpnt(std::string_view name) { return model.cmpnts_by_name.find(name); }
+cmpntptr_t find_cmpnt(std::string_view name) {
+  if (model.cmpnts_indexed > model.cmpnts.size()) {  // the array was cut back: start over
+    model.cmpnts_by_name = decltype(model.cmpnts_by_name)();
+    model.cmpnts_indexed = 0;
+  }
+  for (; model.cmpnts_indexed < model.cmpnts.size(); ++model.cmpnts_indexed)
+    model.cmpnts_by_name.insert(model.cmpnts[model.cmpnts_indexed]);  // an earlier one of a name stays
+  return model.cmpnts_by_name.find(name);
+}
 
 cmpntptr_t new_cmpnt(std::string_view name, std::string_view version, std::string_view desc,
                      std::string_view extra, int defined) {
@@ -90,6 +98,5 @@ cmpntptr_t new_cmpnt(std::string_view name, std::string_view version, std::strin
   c->extra = std::move(x);
   model.cmpnt_store.push_back(std::move(rec));
   model.cmpnts.push_back(c);
-  model.cmpnts_by_name.insert(c);  // keeps an earlier component of the name
   return c;
 }
