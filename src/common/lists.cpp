@@ -1,28 +1,17 @@
 #include "common/lists.hpp"
 
-namespace {
+#include <random>
 
-template <class Node, class Key>
-Node* find_node(const chain<Node>& list, std::string_view key, Key Node::*field) {
-  const std::uint32_t h = mkhashval(key);
-  for (Node& n : list)
-    if (n.hash == h && n.*field == key) return &n;
-  return nullptr;
+std::uint64_t new_hash_seed() {
+  std::random_device rd;
+  return (std::uint64_t{rd()} << 32) ^ rd();
 }
 
-}  // namespace
+strnode* find_strlist(std::string_view str, const strlist& list) { return list.find(str); }
 
-strnode* find_strlist(std::string_view str, const strlist& list) {
-  return find_node(list, str, &strnode::str);
-}
+strenode* find_strelist(std::string_view str, const strelist& list) { return list.find(str); }
 
-strenode* find_strelist(std::string_view str, const strelist& list) {
-  return find_node(list, str, &strenode::str);
-}
-
-varnode* find_varlist(std::string_view name, const varlist& list) {
-  return find_node(list, name, &varnode::name);
-}
+varnode* find_varlist(std::string_view name, const varlist& list) { return list.find(name); }
 
 strnode* add_strlist(std::string_view str, std::uint32_t flags, strlist& list) {
   if (strnode* n = find_strlist(str, list)) {

@@ -1,5 +1,7 @@
 #include "model/model.hpp"
 
+#include <utility>
+
 #include "common/abspath.hpp"
 #include "model/settings.hpp"
 
@@ -88,34 +90,83 @@ namespace {
 // entries; the text decides only among equal hashes.
 constexpr std::size_t LOOKUP_MIN_SLOTS = 64;
 
+// A probe that passes this many other paths of the same hash turns the
+// table to seeded hashes.
+constexpr std::size_t LOOKUP_MAX_EQUAL_HASHES = 16;
+
 // The path hash is a multiply-xor over the bytes, so its low bits are weak;
 // a second multiplication spreads all of them over the slot index.
 std::size_t home_slot(std::uint32_t h, std::size_t nslots) {
   return static_cast<std::size_t>((h * 0x9E3779B97F4A7C15ull) >> 32) & (nslots - 1);
 }
 
+// The key a slot holds for the path `text` of system hash `h`. Normal
+// trees keep the hash the entry already has; only a table that met a
+// crowd of equal hashes pays for hashing the text again.
+std::uint32_t slot_hash(const abs_lookup& lk, std::string_view text, std::uint32_t h) {
+  return lk.seeded ? static_cast<std::uint32_t>(seeded_hash(text, lk.seed) >> 32) : h;
+}
+
+void place(abs_lookup& lk, const abs_slot& s) {
+  const std::size_t mask = lk.slots.size() - 1;
+  std::size_t i = home_slot(s.hash, lk.slots.size());
+  while (lk.slots[i].entry) i = (i + 1) & mask;
+  lk.slots[i] = s;
+}
+
 void grow_lookup(abs_lookup& lk) {
   std::vector<abs_slot> old;
   old.swap(lk.slots);
   lk.slots.assign(old.empty() ? LOOKUP_MIN_SLOTS : old.size() * 2, abs_slot{});
-  const std::size_t mask = lk.slots.size() - 1;
-  for (const abs_slot& s : old) {
+  for (const abs_slot& s : old)
+    if (s.entry) place(lk, s);
+}
+
+// Rekeys every slot by a seeded hash of its entry's text; each text is in
+// the table once, so the entries it holds stay the same.
+void reseed_lookup(abs_lookup& lk) {
+  std::vector<abs_slot> old(lk.slots.size());
+  old.swap(lk.slots);
+  lk.seeded = true;
+  lk.seed = new_hash_seed();
+  for (abs_slot s : old) {
     if (!s.entry) continue;
-    std::size_t i = home_slot(s.hash, lk.slots.size());
-    while (lk.slots[i].entry) i = (i + 1) & mask;
-    lk.slots[i] = s;
+    s.hash = slot_hash(lk, s.entry->abs.sv(), 0);
+    place(lk, s);
   }
+}
+
+// The slot holding `path` (key `h`), or the free slot where it belongs;
+// null when the probe met too many other paths of the same key.
+abs_slot* probe(abs_lookup& lk, std::string_view path, std::uint32_t h) {
+  const std::size_t mask = lk.slots.size() - 1;
+  std::size_t equal = 0;
+  for (std::size_t i = home_slot(h, lk.slots.size());; i = (i + 1) & mask) {
+    abs_slot& s = lk.slots[i];
+    if (!s.entry) return &s;
+    if (s.hash != h) continue;
+    if (s.entry->abs.sv() == path) return &s;
+    if (++equal > LOOKUP_MAX_EQUAL_HASHES && !lk.seeded) return nullptr;
+  }
+}
+
+// The slot for `path` and the key it has there, turning the table to
+// seeded hashes when the probe meets a crowd of equal ones.
+std::pair<abs_slot*, std::uint32_t> probe_path(abs_lookup& lk, std::string_view path,
+                                               std::uint32_t sys_hash) {
+  std::uint32_t h = slot_hash(lk, path, sys_hash);
+  if (abs_slot* s = probe(lk, path, h)) return {s, h};
+  reseed_lookup(lk);
+  h = slot_hash(lk, path, sys_hash);
+  return {probe(lk, path, h), h};
 }
 
 // Enters `e` unless an earlier entry has the same full path.
 void enter(abs_lookup& lk, dfileptr_t e) {
   if ((lk.used + 1) * 10 > lk.slots.size() * 7) grow_lookup(lk);
-  const path_t& abs = e->abs;
-  const std::size_t mask = lk.slots.size() - 1;
-  std::size_t i = home_slot(abs.hash, lk.slots.size());
-  for (; lk.slots[i].entry; i = (i + 1) & mask)
-    if (lk.slots[i].hash == abs.hash && lk.slots[i].entry->abs.sv() == abs.sv()) return;
-  lk.slots[i] = {e, abs.hash};
+  auto [s, h] = probe_path(lk, e->abs.sv(), e->abs.hash);
+  if (s->entry) return;
+  *s = {e, h};
   ++lk.used;
 }
 
@@ -124,11 +175,7 @@ dfileptr_t find_by_abs(abs_lookup& lk, const std::vector<dfileptr_t>& list, std:
   if (lk.covered > list.size()) lk = abs_lookup{};  // the array was cut back: start over
   for (; lk.covered < list.size(); ++lk.covered) enter(lk, list[lk.covered]);
   if (lk.slots.empty()) return nullptr;
-  const std::uint32_t h = mkhashval(path);
-  const std::size_t mask = lk.slots.size() - 1;
-  for (std::size_t i = home_slot(h, lk.slots.size()); lk.slots[i].entry; i = (i + 1) & mask)
-    if (lk.slots[i].hash == h && lk.slots[i].entry->abs.sv() == path) return lk.slots[i].entry;
-  return nullptr;
+  return probe_path(lk, path, mkhashval(path)).first->entry;
 }
 
 // Keeps a lookup that is in use up to date with the entry just appended to

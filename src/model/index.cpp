@@ -6,6 +6,7 @@
 #include <bit>
 #include <cstdint>
 #include <string>
+#include <utility>
 
 bool qsbscb_file_hname(dfileptr_t a, dfileptr_t b) { return a->nm.hash < b->nm.hash; }
 bool qsbscb_file_hpath(dfileptr_t a, dfileptr_t b) { return a->path.hash < b->path.hash; }
@@ -18,17 +19,29 @@ bool qsbscb_dir_path(dfileptr_t a, dfileptr_t b) { return a->path.sv() < b->path
 
 namespace {
 
-// Bisection to the first entry with the key's hash, then a walk over the
-// entries sharing that hash until the text matches.
+// The arrays are ordered by (hash, text), equal texts in creation order, so
+// one bisection over both finds the first entry of a text however many
+// other texts share its hash; the text is compared only among equal hashes.
+template <class Field>
+auto before_key(Field field) {
+  return [field](dfileptr_t e, const std::pair<std::uint32_t, std::string_view>& k) {
+    const path_t& p = (*e).*field;
+    return p.hash != k.first ? p.hash < k.first : p.sv() < k.second;
+  };
+}
+
+std::vector<dfileptr_t>::const_iterator first_of(std::string_view key,
+                                                 const std::vector<dfileptr_t>& index,
+                                                 path_t attrent::*field) {
+  return std::lower_bound(index.begin(), index.end(), std::pair{mkhashval(key), key},
+                          before_key(field));
+}
+
 dfileptr_t find_in(std::string_view key, const std::vector<dfileptr_t>& index,
                    path_t attrent::*field) {
   if (index.empty()) return nullptr;
-  const std::uint32_t h = mkhashval(key);
-  auto it = std::lower_bound(index.begin(), index.end(), h,
-                             [field](dfileptr_t e, std::uint32_t v) { return ((*e).*field).hash < v; });
-  for (; it != index.end() && ((**it).*field).hash == h; ++it)
-    if (((**it).*field).sv() == key) return *it;
-  return nullptr;
+  auto it = first_of(key, index, field);
+  return it != index.end() && ((**it).*field).sv() == key ? *it : nullptr;
 }
 
 // Items of at most this many are left to a comparison sort.
@@ -91,14 +104,16 @@ void sort_items(std::vector<Item>& items) {
 }
 
 // dst = src sorted by key(entry), entries with equal keys in creation
-// order. The (key, position) pairs are sorted in one contiguous array
+// order; with `text`, entries with equal keys (hashes) are ordered by that
+// text first. The (key, position) pairs are sorted in one contiguous array
 // instead of following two entry pointers per comparison, which is what
 // makes sorting a million entries cheap; the position also fixes the order
 // of equal keys, so every run orders them the same way. A path hash and a
 // 32-bit position make an 8-byte pair, so the scratch array costs a third
 // of what a pointer-sized position would at the moment memory peaks.
 template <class Pos, class Key>
-void sorted_copy_by(std::vector<dfileptr_t>& dst, const std::vector<dfileptr_t>& src, Key key) {
+void sorted_copy_by(std::vector<dfileptr_t>& dst, const std::vector<dfileptr_t>& src, Key key,
+                    path_t attrent::*text) {
   using key_t = decltype(key(src[0]));
   struct item {
     key_t key;
@@ -110,14 +125,24 @@ void sorted_copy_by(std::vector<dfileptr_t>& dst, const std::vector<dfileptr_t>&
   dst.resize(src.size());
   dst.shrink_to_fit();
   for (std::size_t i = 0; i < items.size(); ++i) dst[i] = src[items[i].pos];
+  if (!text) return;
+  // Runs of one hash are rare and short on real trees; a pass over the
+  // pairs finds them without touching the entries.
+  for (std::size_t i = 0, j; i < items.size(); i = j) {
+    for (j = i + 1; j < items.size() && items[j].key == items[i].key;) ++j;
+    if (j - i > 1)
+      std::stable_sort(dst.begin() + i, dst.begin() + j,
+                       [text](dfileptr_t a, dfileptr_t b) { return ((*a).*text).sv() < ((*b).*text).sv(); });
+  }
 }
 
 template <class Key>
-void sorted_copy(std::vector<dfileptr_t>& dst, const std::vector<dfileptr_t>& src, Key key) {
+void sorted_copy(std::vector<dfileptr_t>& dst, const std::vector<dfileptr_t>& src, Key key,
+                 path_t attrent::*text = nullptr) {
   if (src.size() <= UINT32_MAX)
-    sorted_copy_by<std::uint32_t>(dst, src, key);
+    sorted_copy_by<std::uint32_t>(dst, src, key, text);
   else
-    sorted_copy_by<std::size_t>(dst, src, key);
+    sorted_copy_by<std::size_t>(dst, src, key, text);
 }
 
 std::uint32_t name_hash(dfileptr_t e) { return e->nm.hash; }
@@ -146,11 +171,8 @@ dfileptr_t find_name_in_flist(std::string_view name, const std::vector<dfileptr_
 std::vector<dfileptr_t> find_all_path_in_flist(std::string_view path,
                                                const std::vector<dfileptr_t>& index) {
   std::vector<dfileptr_t> out;
-  const std::uint32_t h = mkhashval(path);
-  auto it = std::lower_bound(index.begin(), index.end(), h,
-                             [](dfileptr_t e, std::uint32_t v) { return e->path.hash < v; });
-  for (; it != index.end() && (*it)->path.hash == h; ++it)
-    if ((*it)->path.sv() == path) out.push_back(*it);
+  for (auto it = first_of(path, index, &attrent::path); it != index.end() && (*it)->path.sv() == path; ++it)
+    out.push_back(*it);
   return out;
 }
 
@@ -192,27 +214,27 @@ void sort_package_by_path(pkgptr_t pkg) {
 void package_resize_and_sort(pkgptr_t pkg) {
   pkg->dirs.shrink_to_fit();
   pkg->files.shrink_to_fit();
-  sorted_copy(pkg->dirs_path, pkg->dirs, path_hash);
+  sorted_copy(pkg->dirs_path, pkg->dirs, path_hash, &attrent::path);
   sorted_copy(pkg->files_inode, pkg->files, inode);
-  sorted_copy(pkg->files_path, pkg->files, path_hash);
+  sorted_copy(pkg->files_path, pkg->files, path_hash, &attrent::path);
 }
 
 void resize_and_sort_lists() {
-  if (!model.files.empty()) sorted_copy(model.files_path, model.files, path_hash);
+  if (!model.files.empty()) sorted_copy(model.files_path, model.files, path_hash, &attrent::path);
 }
 
 void take_declared_snapshot() {
   model.have_snapshot = true;
   if (!model.files.empty()) {
     model.t_files = model.files;
-    sorted_copy(model.t_files_nm, model.files, name_hash);
-    sorted_copy(model.t_files_path, model.files, path_hash);
-    sorted_copy(model.t_files_abs, model.files, abs_hash);
+    sorted_copy(model.t_files_nm, model.files, name_hash, &attrent::nm);
+    sorted_copy(model.t_files_path, model.files, path_hash, &attrent::path);
+    sorted_copy(model.t_files_abs, model.files, abs_hash, &attrent::abs);
   }
   if (!model.dirs.empty()) {
     model.t_dirs = model.dirs;
-    sorted_copy(model.t_dirs_path, model.dirs, path_hash);
-    sorted_copy(model.t_dirs_abs, model.dirs, abs_hash);
+    sorted_copy(model.t_dirs_path, model.dirs, path_hash, &attrent::path);
+    sorted_copy(model.t_dirs_abs, model.dirs, abs_hash, &attrent::abs);
   }
 }
 

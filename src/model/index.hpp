@@ -1,6 +1,8 @@
 // Sorted indexes over the model's entries: arrays of entry pointers sorted
-// by a path hash and searched by bisection. Equal hashes are told apart by
-// the text, so a lookup never returns an entry with a different path.
+// by a path hash, entries of equal hashes by the path's text, and searched
+// by bisection. Equal hashes are told apart by the text, so a lookup never
+// returns an entry with a different path, and many paths of one hash cost
+// a bisection too.
 #pragma once
 
 #include <string_view>

@@ -239,6 +239,10 @@ struct abs_lookup {
   std::vector<abs_slot> slots;
   std::size_t covered = 0;  ///< entries of the array already entered
   std::size_t used = 0;     ///< slots in use
+  // Many paths of one hash would probe along one run of slots: the table
+  // then keys its slots by a seeded hash of the text instead.
+  bool seeded = false;
+  std::uint64_t seed = 0;
 };
 
 struct package {
@@ -354,6 +358,15 @@ struct Model {
   // the packages' own texts, which never change once made.
   std::unordered_map<std::string_view, std::vector<pkgptr_t>> packages_by_name, packages_by_dir;
   std::vector<std::unique_ptr<component>> cmpnt_store;
+  // Components by name, the first of each name in `cmpnts`, so that a
+  // product of thousands of components, or a dependency chain through
+  // them, costs a probe per lookup rather than a walk over every component.
+  // It takes the components of the array as lookups come.
+  struct cmpnt_name {
+    std::string_view operator()(const component& c) const { return c.name; }
+  };
+  text_index<component, cmpnt_name> cmpnts_by_name;
+  std::size_t cmpnts_indexed = 0;  ///< components of `cmpnts` already in the set
 };
 
 extern Model model;

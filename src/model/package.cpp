@@ -66,9 +66,13 @@ pkgptr_t new_package(std::string_view dir, std::string_view desc, std::string_vi
 }
 
 cmpntptr_t find_cmpnt(std::string_view name) {
-  for (cmpntptr_t c : model.cmpnts)
-    if (c->name == name) return c;
-  return nullptr;
+  if (model.cmpnts_indexed > model.cmpnts.size()) {  // the array was cut back: start over
+    model.cmpnts_by_name = decltype(model.cmpnts_by_name)();
+    model.cmpnts_indexed = 0;
+  }
+  for (; model.cmpnts_indexed < model.cmpnts.size(); ++model.cmpnts_indexed)
+    model.cmpnts_by_name.insert(model.cmpnts[model.cmpnts_indexed]);  // an earlier one of a name stays
+  return model.cmpnts_by_name.find(name);
 }
 
 cmpntptr_t new_cmpnt(std::string_view name, std::string_view version, std::string_view desc,

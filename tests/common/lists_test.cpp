@@ -122,3 +122,78 @@ TEST(Strlist, RingWalksMovesAndClears) {
   add_strlist("again", 0, other);
   EXPECT_EQ(texts(other), std::vector<std::string>{"again"});
 }
+
+namespace {
+
+std::vector<std::string> numbered(const char* prefix, int n) {
+  std::vector<std::string> out;
+  for (int i = 0; i < n; ++i) out.push_back(prefix + std::to_string(i));
+  return out;
+}
+
+}  // namespace
+
+// A long list is searched through its hash set; what it shows stays what a
+// short one shows: insertion order, one node per text, flags updated in
+// place, equal system hashes told apart by the text.
+TEST(Strlist, LongListKeepsOrderAndFirstNode) {
+  strlist l;
+  const auto names = numbered("/usr/lib/f", 500);
+  std::vector<strnode*> nodes;
+  for (const std::string& n : names) nodes.push_back(add_strlist(n, 1, l));
+  add_strlist(COLLIDE_A, 2, l);
+  add_strlist(COLLIDE_B, 3, l);
+  EXPECT_TRUE(l.indexed());
+  EXPECT_EQ(add_strlist(names[7], 9, l), nodes[7]);
+  EXPECT_EQ(nodes[7]->flags, 9u);
+  EXPECT_EQ(find_strlist(COLLIDE_A, l)->flags, 2u);
+  EXPECT_EQ(find_strlist(COLLIDE_B, l)->flags, 3u);
+  EXPECT_EQ(find_strlist("/usr/lib/f500", l), nullptr);
+  auto expect = names;
+  expect.push_back(COLLIDE_A);
+  expect.push_back(COLLIDE_B);
+  EXPECT_EQ(texts(l), expect);
+  for (std::size_t i = 0; i < names.size(); ++i) ASSERT_EQ(find_strlist(names[i], l), nodes[i]);
+
+  // Moved, walked while growing and cleared, the set goes with its nodes.
+  strlist moved(std::move(l));
+  std::size_t seen = 0;
+  for (const strnode& n : moved)
+    if (++seen <= 3) add_strlist(n.str + "+", 0, moved);
+  EXPECT_EQ(seen, expect.size() + 3);
+  EXPECT_EQ(moved.tail()->str, names[2] + "+");
+  EXPECT_NE(find_strlist(names[1] + "+", moved), nullptr);
+  moved.clear();
+  EXPECT_FALSE(moved.indexed());
+  EXPECT_EQ(find_strlist(names[1], moved), nullptr);
+}
+
+TEST(Varlist, LongListReplacesInPlace) {
+  varlist v;
+  const auto names = numbered("M", 100);
+  for (const std::string& n : names) add_varlist(n, n, v);
+  EXPECT_EQ(find_varlist("M99", v)->value, "M99");
+  EXPECT_TRUE(v.indexed());
+  varnode* m = add_varlist("M3", "new", v);
+  EXPECT_EQ(m, find_varlist("M3", v));
+  EXPECT_EQ(m->value, "new");
+  std::vector<std::string> order;
+  for (const varnode& n : v) order.push_back(n.name);
+  EXPECT_EQ(order, names);
+}
+
+// A short list is walked as it stands: a set is made only once a search
+// has passed a number of nodes.
+TEST(Strlist, ShortListHasNoSet) {
+  strlist l;
+  for (const std::string& n : numbered("x", 8)) add_strlist(n, 0, l);
+  EXPECT_FALSE(l.indexed());
+}
+
+TEST(Hash, SeededHashDependsOnTextAndSeed) {
+  EXPECT_EQ(seeded_hash("/usr/bin/ls", 1), seeded_hash(std::string("/usr/bin/") + "ls", 1));
+  EXPECT_NE(seeded_hash("/usr/bin/ls", 1), seeded_hash("/usr/bin/ls", 2));
+  EXPECT_NE(seeded_hash(COLLIDE_A, 5), seeded_hash(COLLIDE_B, 5));
+  EXPECT_NE(seeded_hash("", 5), seeded_hash(std::string(1, '\0'), 5));
+  EXPECT_NE(seeded_hash("abcdefgh", 5), seeded_hash(std::string_view("abcdefgh\0", 9), 5));
+}

@@ -1,6 +1,7 @@
 // Sorted indexes, pattern searches and their rebuilding.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <utility>
 #include <vector>
@@ -175,6 +176,40 @@ TEST_F(IndexTest, SortPackageByPath) {
   EXPECT_EQ(pkg->dirs, (std::vector<dfileptr_t>{d1, d2}));
 }
 
+// Entries of one hash lie in the order of their texts, equal texts in
+// creation order, so a bisection finds the first of a text among them.
+TEST_F(IndexTest, EqualHashesOrderedByText) {
+  auto [a, b] = testmodel::PATH_PAIR;
+  ASSERT_LT(b, a);
+  dfileptr_t a1 = file(a), b1 = file(b), a2 = file(a), b2 = file(b);
+  for (int i = 0; i < 40; ++i) file("/usr/share/z" + std::to_string(i));
+  package_resize_and_sort(pkg);
+  auto run = std::find(pkg->files_path.begin(), pkg->files_path.end(), b1);
+  ASSERT_LE(run + 4, pkg->files_path.end());
+  EXPECT_EQ(std::vector<dfileptr_t>(run, run + 4), (std::vector<dfileptr_t>{b1, b2, a1, a2}));
+  EXPECT_EQ(find_path_in_flist(a, pkg->files_path), a1);
+  EXPECT_EQ(find_path_in_flist(b, pkg->files_path), b1);
+  EXPECT_EQ(find_all_path_in_flist(a, pkg->files_path), (std::vector<dfileptr_t>{a1, a2}));
+  EXPECT_EQ(find_path_in_flist("/usr/lib/x", pkg->files_path), nullptr);
+}
+
+// A crowd of one hash is searched by bisection over the texts.
+TEST_F(IndexTest, CrowdOfEqualHashes) {
+  const auto crowd = testmodel::path_crowd();
+  std::vector<dfileptr_t> made;
+  for (const std::string& s : crowd) {
+    ASSERT_EQ(mkhashval(s), mkhashval(crowd[0]));
+    made.push_back(file(s));
+  }
+  dfileptr_t again = file(crowd[5]);
+  package_resize_and_sort(pkg);
+  for (std::size_t i = 0; i < crowd.size(); ++i) ASSERT_EQ(find_path_in_flist(crowd[i], pkg->files_path), made[i]);
+  EXPECT_EQ(find_all_path_in_flist(crowd[5], pkg->files_path), (std::vector<dfileptr_t>{made[5], again}));
+  EXPECT_EQ(find_path_in_flist(crowd[0] + "x", pkg->files_path), nullptr);
+  take_declared_snapshot();
+  EXPECT_EQ(find_abspath_in_flist("/b/dist/pkg" + crowd[7], model.t_files_abs), made[7]);
+}
+
 // Large arrays are sorted by buckets of the key's leading bits. Whatever
 // the spread of the keys (hashes over the whole range, inodes in a narrow
 // run with many hard-link groups, one key for all), the order must be the
@@ -185,7 +220,9 @@ TEST_F(IndexTest, LargeIndexesKeepTheStableKeyOrder) {
   auto expect_stable_order = [this] {
     std::vector<dfileptr_t> by_ino = pkg->files, by_path = pkg->files;
     std::stable_sort(by_ino.begin(), by_ino.end(), qsbscb_file_inode);
-    std::stable_sort(by_path.begin(), by_path.end(), qsbscb_file_hpath);
+    std::stable_sort(by_path.begin(), by_path.end(), [](dfileptr_t a, dfileptr_t b) {
+      return a->path.hash != b->path.hash ? a->path.hash < b->path.hash : a->path.sv() < b->path.sv();
+    });
     package_resize_and_sort(pkg);
     EXPECT_EQ(pkg->files_inode, by_ino);
     EXPECT_EQ(pkg->files_path, by_path);

@@ -187,6 +187,29 @@ TEST_F(ModelTest, CheckedAddsTellEqualHashesApart) {
   EXPECT_EQ(add_new_file(b + "/f", p, 1), fb);
 }
 
+// A crowd of full paths of one hash: the lookup turns to seeded hashes and
+// still finds the first entry of each path, and only that.
+TEST_F(ModelTest, CheckedAddsInACrowdOfEqualHashes) {
+  pkgptr_t p = new_package("/pkg", "d", "PKG", "", 0);
+  const auto crowd = testmodel::abs_crowd();
+  for (const std::string& s : crowd) ASSERT_EQ(mkhashval(s), mkhashval(crowd[0]));
+  std::vector<dfileptr_t> first;
+  for (const std::string& s : crowd) {
+    first.push_back(add_new_file(s, p, 1));
+    add_new_file(s, p, 0);  // a second entry of the path, never returned
+  }
+  EXPECT_TRUE(p->files_by_abs.seeded);
+  EXPECT_EQ(p->files.size(), 2 * crowd.size());
+  for (std::size_t i = 0; i < crowd.size(); ++i) {
+    ASSERT_EQ(add_new_file(crowd[i], p, 1), first[i]);
+    EXPECT_EQ(first[i]->abs.sv(), crowd[i]);
+  }
+  EXPECT_EQ(p->files.size(), 2 * crowd.size());
+  dfileptr_t other = add_new_file("/b/dist/pkg/other", p, 1);
+  EXPECT_EQ(other, p->files.back());
+  EXPECT_EQ(p->files.size(), 2 * crowd.size() + 1);
+}
+
 TEST_F(ModelTest, CheckedAddsSeeEntriesMadeInBetween) {
   pkgptr_t p = new_package("/pkg", "d", "PKG", "", 0);
   add_new_directory("/b/dist/pkg", p, 2);  // builds the lookup
@@ -309,6 +332,22 @@ TEST_F(ModelTest, Components) {
             "new_cmpnt ('base', '1.0', 'Base system', '', 1)\n"
             "new_cmpnt ('base', '2.0', 'New', 'e', 1)\n"
             "new_cmpnt ('base', '3.0', 'Third', '', 0)\n");
+}
+
+// Thousands of components are found by name through a set; equal hashes
+// of the system's string hash stay two names, and a fresh model forgets them.
+TEST_F(ModelTest, ManyComponentsByName) {
+  std::vector<cmpntptr_t> made;
+  for (int i = 0; i < 300; ++i) made.push_back(new_cmpnt("c" + std::to_string(i), "1", "", "", 1));
+  static_assert(mkhashval("k512789") == mkhashval("k749192"));
+  cmpntptr_t a = new_cmpnt("k512789", "1", "", "", 1), b = new_cmpnt("k749192", "1", "", "", 1);
+  EXPECT_NE(a, b);
+  EXPECT_EQ(find_cmpnt("k512789"), a);
+  EXPECT_EQ(find_cmpnt("k749192"), b);
+  for (int i = 0; i < 300; ++i) ASSERT_EQ(find_cmpnt("c" + std::to_string(i)), made[i]);
+  EXPECT_EQ(find_cmpnt("c300"), nullptr);
+  reset_model();
+  EXPECT_EQ(find_cmpnt("c1"), nullptr);
 }
 
 TEST_F(ModelTest, LikelyFiletype) {

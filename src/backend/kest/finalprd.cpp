@@ -50,24 +50,31 @@ namespace {
 // ---- Symbolic-link policy --------------------------------------------------
 
 // The links of one kind (files or directories) of a package, ordered by the
-// hash of their target so that each target() finds its links by bisection;
-// links with equal hashes keep the package's path order.
+// hash of their target, then its text, so that each target() finds its
+// links by one bisection however many targets share a hash; links to one
+// target keep the package's path order.
 struct links_by_target {
   std::vector<dfileptr_t> links;
+
+  static bool before(const path_t& a, std::uint32_t hash, std::string_view text) {
+    return a.hash != hash ? a.hash < hash : a.sv() < text;
+  }
 
   explicit links_by_target(const std::vector<dfileptr_t>& entries) {
     for (dfileptr_t e : entries)
       if (e->aflags & af::SYMLINK) links.push_back(e);
-    std::stable_sort(links.begin(), links.end(),
-                     [](dfileptr_t a, dfileptr_t b) { return a->target.hash < b->target.hash; });
+    std::stable_sort(links.begin(), links.end(), [](dfileptr_t a, dfileptr_t b) {
+      return before(a->target, b->target.hash, b->target.sv());
+    });
   }
 
   template <class Visit>
   void for_target(const path_t& abs, Visit visit) const {
-    auto it = std::lower_bound(links.begin(), links.end(), abs.hash,
-                               [](dfileptr_t e, std::uint32_t h) { return e->target.hash < h; });
-    for (; it != links.end() && (*it)->target.hash == abs.hash; ++it)
-      if ((*it)->target.sv() == abs.sv() && !((*it)->aflags & kaf::LINK_DECIDED)) visit(*it);
+    auto it = std::lower_bound(links.begin(), links.end(), abs, [](dfileptr_t e, const path_t& k) {
+      return before(e->target, k.hash, k.sv());
+    });
+    for (; it != links.end() && (*it)->target.sv() == abs.sv(); ++it)
+      if (!((*it)->aflags & kaf::LINK_DECIDED)) visit(*it);
   }
 };
 
