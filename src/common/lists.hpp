@@ -42,7 +42,10 @@ std::uint64_t new_hash_seed();
 template <class T, class KeyOf>
 class text_index {
  public:
-  explicit text_index(KeyOf key_of = {}) : key_of_(key_of), seed_(new_hash_seed()) {}
+  // Not explicit without an argument, so an aggregate holding an index can
+  // be value-initialized with `{}`.
+  text_index() : text_index(KeyOf{}) {}
+  explicit text_index(KeyOf key_of) : key_of_(key_of), seed_(new_hash_seed()) {}
 
   std::size_t size() const { return used_; }
 
