@@ -25,8 +25,9 @@
 
 namespace {
 
-// A removal list sorted by hash, so that a tree of a million entries
-// against a list of a thousand paths costs a bisection per entry.
+// A removal list sorted by hash and then text, so that a tree of a million
+// entries against a list of a thousand paths costs a bisection per entry,
+// also when a hostile list holds many paths of one hash.
 class remlist_index {
  public:
   void build(const strlist* list) {
@@ -34,16 +35,16 @@ class remlist_index {
     keys_.clear();
     if (!list) return;
     for (const strnode& n : *list) keys_.emplace_back(n.hash, &n.str);
-    std::sort(keys_.begin(), keys_.end(),
-              [](const key& a, const key& b) { return a.first < b.first; });
+    std::sort(keys_.begin(), keys_.end(), [](const key& a, const key& b) {
+      return a.first != b.first ? a.first < b.first : *a.second < *b.second;
+    });
   }
   const strlist* source() const { return src_; }
   bool contains(std::string_view path, std::uint32_t h) const {
-    auto it = std::lower_bound(keys_.begin(), keys_.end(), h,
-                               [](const key& k, std::uint32_t v) { return k.first < v; });
-    for (; it != keys_.end() && it->first == h; ++it)
-      if (*it->second == path) return true;
-    return false;
+    auto it = std::lower_bound(keys_.begin(), keys_.end(), h, [path](const key& k, std::uint32_t v) {
+      return k.first != v ? k.first < v : std::string_view(*k.second) < path;
+    });
+    return it != keys_.end() && it->first == h && *it->second == path;
   }
 
  private:
@@ -94,9 +95,7 @@ bool in_remlist(const package_walk* w, const strlist& list, std::string_view pat
   if (w)
     for (const remlist_index* idx : {&w->global_removes, &w->pkg_removes})
       if (idx->source() == &list) return idx->contains(path, h);
-  for (const strnode& n : list)
-    if (n.hash == h && n.str == path) return true;
-  return false;
+  return find_strlist(path, list) != nullptr;
 }
 
 int in_remlist(const package_walk* w, const strlist& list, std::string_view path) {

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "model/collide.hpp"
 #include "scan_fixture.hpp"
 
 namespace scantest {
@@ -260,6 +261,27 @@ TEST_F(ScanTest, RemovalListsDropEntriesAndTheLinksToThem) {
   EXPECT_EQ(check_target_removed(pkg, nullptr, "/b/usr/lib/z"), 1);
   EXPECT_EQ(check_target_removed(pkg, nullptr, "/b/usr/lib/y"), 0);
   EXPECT_EQ(check_target_removed(pkg, "/usr/lib/y", nullptr), 1);
+}
+
+// A removal list of many paths with one hash still removes exactly the
+// paths it names, whether the walk's index or a plain search answers.
+TEST_F(ScanTest, RemovalListsOfOneHashRemoveExactlyTheirPaths) {
+  const std::vector<std::string> crowd = testmodel::path_crowd();
+  ASSERT_EQ(mkhashval(crowd.front()), mkhashval(crowd.back()));
+  const std::string p = dist("p");
+  pkgptr_t pkg = new_package("/p", "", "P", "", 0);
+  std::vector<std::string> kept;
+  for (std::size_t i = 0; i < crowd.size(); ++i) {
+    write_file(p + crowd[i], "x");
+    if (i % 3 == 0) add_strlist(crowd[i], 0, i % 2 ? pkg->removes : model.removes);
+    else kept.push_back(crowd[i]);
+  }
+  scan("p");
+  std::sort(kept.begin(), kept.end());
+  EXPECT_EQ(paths(pkg->files), kept);
+  for (std::size_t i = 0; i < crowd.size(); i += 3)
+    EXPECT_EQ(check_remlist(i % 2 ? pkg->removes : model.removes, crowd[i]), 1) << crowd[i];
+  EXPECT_EQ(check_remlist(model.removes, crowd[1]), 0);
 }
 
 TEST_F(ScanTest, EntryRepliesSkipFailExcludeOrMarkPrivate) {
