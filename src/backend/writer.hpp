@@ -6,8 +6,10 @@
 #pragma once
 
 #include <algorithm>
+#include <charconv>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "model/model.hpp"
@@ -68,3 +70,12 @@ const char* group_name(const package& p, const dfile& e);
 std::optional<std::string_view> target_in_package(const package& p, const path_t& target);
 /// `target` from the dist directory on when it lies below it, else whole.
 std::string_view target_from_dist(const path_t& target);
+
+/// Appends `value` in octal digits, without padding, as "%o" writes it.
+/// The writers put one mode on every entry line; a printf call per line
+/// cost more than the rest of the line together.
+inline void append_octal(std::string& out, std::uint32_t value) {
+  char digits[11];  // 32 bits are at most 11 octal digits
+  const auto end = std::to_chars(digits, digits + sizeof digits, value, 8).ptr;
+  out.append(digits, end);
+}

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "backend/writer.hpp"
+#include "common/diag.hpp"
 #include "model_fixture.hpp"
 #include "support/capture.hpp"
 
@@ -146,3 +147,12 @@ TEST_F(WriterTest, LinkTargetsInsideAndOutsideThePackage) {
 }
 
 }  // namespace
+
+// The digits must be those "%o" writes: the reference outputs were made so.
+TEST(AppendOctal, MatchesPrintf) {
+  for (std::uint32_t v : {0u, 1u, 7u, 8u, 0644u, 0755u, 04755u, 07777u, 0170000u, 0xFFFFFFFFu}) {
+    std::string out = "x";
+    append_octal(out, v);
+    EXPECT_EQ(out, "x" + strprintf("%o", v));
+  }
+}

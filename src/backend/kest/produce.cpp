@@ -84,23 +84,49 @@ pkgptr_t control_package() {
 
 // ---- Entry records ------------------------------------------------------------
 
+// The lines of the entry records are put together by appends in a reused
+// string and handed to the file whole: a printf call per line was most of
+// the backend's time on a large tree. Rare lines (flags) keep printf.
+
+/// "\tFIELD = VALUE\n", through `line`.
+void write_field(File& out, std::string& line, std::string_view field, std::string_view value) {
+  line.assign(1, '\t');
+  line += field;
+  line += " = ";
+  line += value;
+  line += '\n';
+  out.puts(line);
+}
+
 // Owner, group and mode lines; the toolkit's defaults need none unless -e.
-void write_mog(File& out, pkgptr_t pkg, const dfile* e, std::uint32_t default_mode) {
+void write_mog(File& out, std::string& line, pkgptr_t pkg, const dfile* e,
+               std::uint32_t default_mode) {
   const bool explicit_mog = kest_settings.emode;
   if ((e->aflags & af::OWNER) || e->uid != DEFAULT_ID || explicit_mog)
-    if (const char* name = owner_name(*pkg, *e)) out.printf("\towner = %s\n", name);
+    if (const char* name = owner_name(*pkg, *e)) write_field(out, line, "owner", name);
   if ((e->aflags & af::GROUP) || e->gid != DEFAULT_ID || explicit_mog)
-    if (const char* name = group_name(*pkg, *e)) out.printf("\tgroup = %s\n", name);
-  if (e->mode != default_mode || explicit_mog) out.printf("\tmode = 0%o\n", e->mode);
+    if (const char* name = group_name(*pkg, *e)) write_field(out, line, "group", name);
+  if (e->mode != default_mode || explicit_mog) {
+    line.assign("\tmode = 0");
+    append_octal(line, e->mode);
+    line += '\n';
+    out.puts(line);
+  }
 }
 
-void write_export_line(File& out, const char* suffix, std::string_view dest) {
-  out.printf("\texportPath%s = %s\n", suffix, kest_escstr(dest).c_str());
+void write_export_line(File& out, std::string& line, const char* suffix, std::string_view dest) {
+  line.assign("\texportPath");
+  line += suffix;
+  line += " = ";
+  line += kest_escstr(dest);
+  line += '\n';
+  out.puts(line);
 }
 
-void write_plain_exports(File& out, const dfile* e) {
+void write_plain_exports(File& out, std::string& line, const dfile* e) {
   for (const strnode& n : e->exports)
-    if (n.flags & ef::PLAIN) write_export_line(out, (n.flags & ef::EARLY) ? regphase : nphase, n.str);
+    if (n.flags & ef::PLAIN)
+      write_export_line(out, line, (n.flags & ef::EARLY) ? regphase : nphase, n.str);
 }
 
 // The entry records of one package, behind `prefix` ("." or "./cntl").
@@ -109,29 +135,29 @@ class pkg_writer final : public EntryWriter {
   pkg_writer(File& out, pkgptr_t pkg, const char* prefix) : out(out), pkg(pkg), prefix(prefix) {}
 
   void directory(dfileptr_t d) override {
-    const std::string name(record_name(d));
-    out.printf("DIR:%s:%s:%s%s:\n", pkg->name.c_str(), section_of(d), prefix, name.c_str());
-    write_mog(out, pkg, d, KEST_DIR_MODE);
-    if (d->sflags & ksf::DIR_EXPORTED) write_export_line(out, dir_phase_suffix(d), d->path.sv());
-    write_plain_exports(out, d);
+    const std::string_view name = record_name(d);
+    write_head("DIR", section_of(d), name);
+    write_mog(out, line, pkg, d, KEST_DIR_MODE);
+    if (d->sflags & ksf::DIR_EXPORTED)
+      write_export_line(out, line, dir_phase_suffix(d), d->path.sv());
+    write_plain_exports(out, line, d);
     if (d->aflags & af::FLAGSTR) out.printf("\tflags = %s\n", d->flagstr());
     const char* other = (d->aflags & af::STATIC_HOLDS_VARIABLE)   ? "CLIENT"
                         : (d->aflags & af::VARIABLE_HOLDS_STATIC) ? "SERVER"
                                                                   : nullptr;
     if (other) {
-      out.printf("DIR:%s:%s:%s%s:\n", pkg->name.c_str(), other, prefix, name.c_str());
-      write_mog(out, pkg, d, KEST_DIR_MODE);
+      write_head("DIR", other, name);
+      write_mog(out, line, pkg, d, KEST_DIR_MODE);
     }
   }
 
   void directory_link(dfileptr_t d) override {
-    const std::string name(record_name(d));
-    out.printf("SYML:%s:%s:%s%s:\n\ttarget = %s%s\n", pkg->name.c_str(), section_of(d), prefix,
-               name.c_str(), prefix, link_target_name(pkg, d).c_str());
+    write_head("SYML", section_of(d), record_name(d));
+    write_target(link_target_name(pkg, d));
     if ((d->sflags & ksf::DIR_EXPORTED) &&
         !(d->sflags & (ksf::DIR_PHASE_SET | ksf::DIR_PARENT_PHASE)))
-      write_export_line(out, dir_phase_suffix(d), d->path.sv());
-    write_plain_exports(out, d);
+      write_export_line(out, line, dir_phase_suffix(d), d->path.sv());
+    write_plain_exports(out, line, d);
     out.puts("\n");
   }
 
@@ -141,22 +167,21 @@ class pkg_writer final : public EntryWriter {
   }
 
   void file(dfileptr_t f) override {
-    const std::string name(record_name(f));
     if (f->aflags & af::SYMLINK) {
-      out.printf("SYML:%s:%s:%s%s:\n", pkg->name.c_str(), section_of(f), prefix, name.c_str());
-      out.printf("\ttarget = %s%s\n", prefix, link_target_name(pkg, f).c_str());
+      write_head("SYML", section_of(f), record_name(f));
+      write_target(link_target_name(pkg, f));
       if (f->sflags & ksf::FILE_TARGET_SHARED) out.puts("\ttargetSection = SHARED\n");
     } else {
-      out.printf("FILE:%s:%s:%s%s:\n", pkg->name.c_str(), section_of(f), prefix, name.c_str());
+      write_head("FILE", section_of(f), record_name(f));
       // The toolkit expands macros in the value, so a '$' of the path is escaped.
       if (f->sflags & ksf::FILE_SAFEPATH)
         out.printf("\tincludeFile = $%s_DIR/dist%s%s\n", prdcode().c_str(), pkg->reldir.str,
                    kest_escstr(f->path.sv()).c_str());
-      write_mog(out, pkg, f, KEST_FILE_MODE);
+      write_mog(out, line, pkg, f, KEST_FILE_MODE);
     }
     const char* suffix = file_phase_suffix(f);
-    if (f->sflags & ksf::FILE_EXPORTED) write_export_line(out, suffix, f->path.sv());
-    write_plain_exports(out, f);
+    if (f->sflags & ksf::FILE_EXPORTED) write_export_line(out, line, suffix, f->path.sv());
+    write_plain_exports(out, line, f);
     const bool nocompress = f->sflags & ksf::FILE_NOCOMPRESS;
     if (f->aflags & af::FLAGSTR)
       out.printf("\tflags = %s%s\n", f->flagstr(), nocompress ? ", noCompress" : "");
@@ -168,13 +193,13 @@ class pkg_writer final : public EntryWriter {
 
   // The other members of f's hard-link group become LINK entries to f.
   void hard_links(dfileptr_t f) {
-    const std::string target(record_name(f));
+    const std::string_view target = record_name(f);
     write_hard_links(*pkg, *f, [&](dfileptr_t g) {
-      out.printf("LINK:%s:%s:%s%s:\n", pkg->name.c_str(), section_of(g), prefix,
-                 std::string(record_name(g)).c_str());
-      out.printf("\ttarget = %s%s\n", prefix, target.c_str());
-      if (f->sflags & ksf::FILE_EXPORTED) write_export_line(out, file_phase_suffix(g), g->path.sv());
-      write_plain_exports(out, g);
+      write_head("LINK", section_of(g), record_name(g));
+      write_target(target);
+      if (f->sflags & ksf::FILE_EXPORTED)
+        write_export_line(out, line, file_phase_suffix(g), g->path.sv());
+      write_plain_exports(out, line, g);
       if (g->aflags & af::FLAGSTR) out.printf("\tflags = %s\n", g->flagstr());
       out.puts("\n");
     });
@@ -201,9 +226,33 @@ class pkg_writer final : public EntryWriter {
   }
 
  private:
+  /// "KIND:PACKAGE:SECTION:PREFIXNAME:", the line that opens a record.
+  void write_head(std::string_view kind, std::string_view section, std::string_view name) {
+    line.assign(kind);
+    line += ':';
+    line += pkg->name;
+    line += ':';
+    line += section;
+    line += ':';
+    line += prefix;
+    line += name;
+    line += ":\n";
+    out.puts(line);
+  }
+
+  /// "\ttarget = PREFIXNAME" of a link record.
+  void write_target(std::string_view name) {
+    line.assign("\ttarget = ");
+    line += prefix;
+    line += name;
+    line += '\n';
+    out.puts(line);
+  }
+
   File& out;
   pkgptr_t pkg;
   const char* prefix;
+  std::string line;  ///< the line being put together, reused
 };
 
 // ---- Package and component files -------------------------------------------

@@ -369,6 +369,28 @@ TEST_F(XmlProduce, CarryableText) {
   EXPECT_EQ(xml_shown("a\tb\xff\xc3\xa9"), "a\\x09b\\xff\xc3\xa9");
 }
 
+// Runs of plain bytes are copied whole between the escaped ones, so the
+// cases put special bytes first, last, next to each other and alone.
+TEST_F(XmlProduce, EscapedAttributesAndText) {
+  const auto attr = [](std::string_view s) {
+    std::string out = "[";
+    xml_escape_attr(out, s);
+    return out;
+  };
+  const auto text = [](std::string_view s) {
+    std::string out = "[";
+    xml_escape_text(out, s);
+    return out;
+  };
+  EXPECT_EQ(attr(""), "[");
+  EXPECT_EQ(attr("/opt/plain \xc3\xa9"), "[/opt/plain \xc3\xa9");
+  EXPECT_EQ(attr("&a<b>\"c\td\ne\r"), "[&amp;a&lt;b&gt;&quot;c&#9;d&#10;e&#13;");
+  EXPECT_EQ(attr("<<&&"), "[&lt;&lt;&amp;&amp;");
+  EXPECT_EQ(attr(">"), "[&gt;");
+  EXPECT_EQ(text("&a<b>\"c\td\ne\r"), "[&amp;a&lt;b&gt;\"c\td\ne&#13;");
+  EXPECT_EQ(text("\"\t\n"), "[\"\t\n");
+}
+
 TEST_F(XmlProduce, UnknownIdsAreErrorsAndNoFileIsWritten) {
   pkgptr_t p = add_package("a", "A");
   add_dir(p, "/opt")->gid = 3999999;
