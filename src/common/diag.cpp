@@ -59,7 +59,7 @@ void append_padded(std::string& out, std::string_view text, int width, bool left
 
 // One conversion of a format, as read from it.
 struct conversion {
-  std::string spec = "%";  ///< flags, width, precision and length as written, '*' resolved
+  std::string directive = "%";  ///< flags, width, precision and length as written, '*' resolved
   int width = 0;
   int precision = -1;
   bool left = false;
@@ -90,31 +90,31 @@ conversion read_conversion(const char*& f, va_list& ap) {
   conversion c;
   while (*f && std::strchr("-+ #0'", *f)) {
     c.left |= *f == '-';
-    c.spec += *f++;
+    c.directive += *f++;
   }
   bool given;
   c.width = read_count(f, ap, given);
   if (c.width < 0) {
     c.left = true;
     c.width = -c.width;
-    c.spec += '-';
+    c.directive += '-';
   }
-  if (given) c.spec += std::to_string(c.width);
+  if (given) c.directive += std::to_string(c.width);
   if (*f == '.') {
     ++f;
     c.precision = read_count(f, ap, given);
     if (!given) c.precision = 0;
     if (c.precision >= 0) {
       // Appended in two steps: g++ 12 warns (wrongly) about "." + a string at -O2.
-      c.spec += '.';
-      c.spec += std::to_string(c.precision);
+      c.directive += '.';
+      c.directive += std::to_string(c.precision);
     }
   }
   while (*f && std::strchr("hljztLq", *f)) c.length += *f++;
-  c.spec += c.length;
+  c.directive += c.length;
   if (*f) {
     c.conv = *f++;
-    c.spec += c.conv;
+    c.directive += c.conv;
   }
   return c;
 }
@@ -122,14 +122,14 @@ conversion read_conversion(const char*& f, va_list& ap) {
 template <class T>
 void append_number(std::string& out, const conversion& c, T value) {
   char small[64];
-  const int n = std::snprintf(small, sizeof small, c.spec.c_str(), value);
+  const int n = std::snprintf(small, sizeof small, c.directive.c_str(), value);
   if (n < 0) return;
   if (std::size_t(n) < sizeof small) {
     out.append(small, std::size_t(n));
     return;
   }
   std::string big(std::size_t(n) + 1, '\0');
-  std::snprintf(big.data(), big.size(), c.spec.c_str(), value);
+  std::snprintf(big.data(), big.size(), c.directive.c_str(), value);
   out.append(big.data(), std::size_t(n));
 }
 
@@ -194,7 +194,7 @@ void append_other(std::string& out, const conversion& c, va_list& args) {
       (void)va_arg(args, void*);  // stores nothing, but its argument is taken
       break;
     default:
-      out += c.spec;  // not a conversion: shown as written
+      out += c.directive;  // not a conversion: shown as written
       break;
   }
 }
